@@ -1,0 +1,154 @@
+#ifndef VESK_CACHE_MEASUREMENT_CACHE_H_
+#define VESK_CACHE_MEASUREMENT_CACHE_H_
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "cache/cached_size.h"
+#include "cache/entry_charge.h"
+#include "cache/measurement_cache_entry.h"
+#include "cache/measurement_cache_key.h"
+#include "cache/measurement_cache_key_hash.h"
+
+namespace morvane::vesk {
+
+// A least-recently-used cache of text measurements, bounded twice: at most
+// kMaxEntries entries and at most kByteBudget accounted bytes, where an entry
+// is charged entryCharge(key) for the two key copies it keeps.
+//
+// Thread safety: shared(), get(), set() and removeMatchingMarkdown() may be
+// called from any thread at any time; each holds one internal mutex for its
+// whole duration and calls nothing outside the cache while holding it.
+// clear(), entryCount(), forEachEntry() and destruction take no lock: call
+// them only while no other thread uses the cache.
+//
+// Ownership: the cache stores its own copies of every key and never refers to
+// a caller's key after returning; get() copies the value out.
+//
+// Misses and refusals: a miss is reported only by get() returning false. A key
+// whose entryCharge exceeds kByteBudget is never stored: set() returns after
+// reading six string lengths, without locking, hashing or evicting.
+//
+// Failures: allocation failure inside set() propagates as an exception with
+// the mutex released; entries it already evicted stay evicted, nothing is
+// half-inserted and every invariant holds. A mutex that cannot be locked
+// raises std::system_error and the operation does nothing.
+//
+// Complexity: get() and set() hash the caller's key once (get() before taking
+// the mutex) and otherwise run in constant time plus one index erase per
+// evicted entry; removeMatchingMarkdown() is linear in the entries stored.
+class MeasurementCache {
+ public:
+  using CacheEntry = MeasurementCacheEntry;
+
+  static constexpr std::uint64_t kByteBudget = 8 * 1024 * 1024;
+  static constexpr std::size_t kMaxEntries = 512;
+  static constexpr std::uint64_t kEntryOverheadBytes =
+      vesk::kEntryOverheadBytes;
+
+  // The process-wide instance, built on first use and destroyed at exit.
+  static MeasurementCache& shared();
+
+  MeasurementCache();
+  MeasurementCache(const MeasurementCache&) = delete;
+  MeasurementCache& operator=(const MeasurementCache&) = delete;
+  ~MeasurementCache() = default;
+
+  // On a hit: makes the entry the most recently used, copies its value into
+  // `out` and returns true. On a miss: returns false and leaves `out` alone.
+  bool get(const MeasurementCacheKey& key, CachedSize& out);
+
+  // Stores `size` under `key`. A stored key gets the new value and becomes
+  // the most recently used without evicting anything. A new key first evicts
+  // least recently used entries until it fits both limits.
+  void set(const MeasurementCacheKey& key, CachedSize size);
+
+  // Removes every entry whose key's markdown equals `markdown` (same length,
+  // same bytes), whatever its other fields, and releases their bytes.
+  void removeMatchingMarkdown(const std::string& markdown);
+
+  // Removes every entry. Not synchronised.
+  void clear() noexcept;
+
+  // Number of stored entries. Not synchronised.
+  std::uint64_t entryCount() const noexcept { return index_.size(); }
+
+  // Calls `visit` with each stored entry, most recently used first, without
+  // changing the order. Not synchronised; `visit` must not use the cache.
+  template <std::invocable<const CacheEntry&> Visitor>
+  void forEachEntry(Visitor&& visit) const {
+    for (const Slot& slot : entries_) visit(slot.entry);
+  }
+
+ private:
+  friend class MeasurementCacheInspector;  // read-only access for tests
+
+  struct Slot;
+  using EntryList = std::list<Slot>;
+
+  // A caller's key with its hash computed before the mutex was taken, so that
+  // a lookup under the mutex only compares.
+  struct HashedKey {
+    const MeasurementCacheKey& key;
+    std::uint64_t hash;
+  };
+  struct IndexHash {
+    using is_transparent = void;
+    // Not noexcept, so that the index stores each key's hash (see
+    // MeasurementCacheKeyHash).
+    std::uint64_t operator()(const MeasurementCacheKey& key) const {
+      return MeasurementCacheKeyHash{}(key);
+    }
+    std::uint64_t operator()(const HashedKey& probe) const noexcept {
+      return probe.hash;
+    }
+  };
+  struct IndexEqual {
+    using is_transparent = void;
+    bool operator()(const MeasurementCacheKey& a,
+                    const MeasurementCacheKey& b) const {
+      return a == b;
+    }
+    bool operator()(const HashedKey& a, const MeasurementCacheKey& b) const {
+      return a.key == b;
+    }
+    bool operator()(const MeasurementCacheKey& a, const HashedKey& b) const {
+      return a == b.key;
+    }
+  };
+  using Index = std::unordered_map<MeasurementCacheKey, EntryList::iterator,
+                                   IndexHash, IndexEqual>;
+
+  struct Slot {
+    CacheEntry entry;
+    // The index entry that maps to this slot. Eviction and removal erase the
+    // index through it, so they never hash an evicted key again and still
+    // find keys that do not equal themselves (a NaN in a double field).
+    Index::iterator indexed;
+  };
+
+  void evictLeastRecentlyUsed() noexcept;
+
+  // Invariants between operations:
+  //  - entries_ and index_ hold the same number of elements, at most
+  //    kMaxEntries, and are in one-to-one correspondence: every slot's
+  //    `indexed` designates the index entry whose value designates that slot;
+  //  - accountedBytes_ is the sum of entryCharge over entries_ and is at most
+  //    kByteBudget;
+  //  - index_ never rehashes (its buckets are reserved for kMaxEntries + 1
+  //    keys, the most it holds inside set()), so the iterators the slots hold
+  //    stay valid for as long as their index entries exist.
+  std::uint64_t accountedBytes_ = 0;
+  std::mutex mutex_;
+  EntryList entries_;  // front = most recently used
+  Index index_;
+};
+
+}  // namespace morvane::vesk
+
+#endif  // VESK_CACHE_MEASUREMENT_CACHE_H_

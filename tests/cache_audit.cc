@@ -1,0 +1,74 @@
+#include "tests/cache_audit.h"
+
+#include <unordered_set>
+
+namespace morvane::vesk {
+
+::testing::AssertionResult MeasurementCacheInspector::invariantsHold() const {
+  const auto& entries = cache_.entries_;
+  const auto& index = cache_.index_;
+  if (entries.size() != index.size() || cache_.entryCount() != index.size()) {
+    return ::testing::AssertionFailure()
+           << entries.size() << " entries listed but " << index.size()
+           << " indexed (entryCount " << cache_.entryCount() << ")";
+  }
+  if (index.size() > MeasurementCache::kMaxEntries) {
+    return ::testing::AssertionFailure() << index.size() << " entries stored";
+  }
+  if (index.bucket_count() <= MeasurementCache::kMaxEntries) {
+    return ::testing::AssertionFailure()
+           << "index has only " << index.bucket_count()
+           << " buckets and would rehash before the entry limit";
+  }
+  std::uint64_t charged = 0;
+  std::unordered_set<const void*> indexEntriesSeen;
+  for (auto slot = entries.begin(); slot != entries.end(); ++slot) {
+    const MeasurementCacheKey& key = slot->entry.key;
+    charged += entryCharge(key);
+    if (!indexEntriesSeen.insert(&*slot->indexed).second) {
+      return ::testing::AssertionFailure()
+             << "two entries share one index entry";
+    }
+    if (slot->indexed->second != slot) {
+      return ::testing::AssertionFailure()
+             << "index entry does not lead back to its list entry";
+    }
+    if (key == key) {  // a key holding a NaN equals nothing, itself included
+      const auto found = index.find(key);
+      if (found == index.end() || found->second != slot) {
+        return ::testing::AssertionFailure()
+               << "listed key of " << key.markdown.size()
+               << " markdown bytes is not found through the index";
+      }
+    }
+  }
+  if (charged != cache_.accountedBytes_) {
+    return ::testing::AssertionFailure()
+           << "accounted " << cache_.accountedBytes_ << " bytes, entries cost "
+           << charged;
+  }
+  if (charged > MeasurementCache::kByteBudget) {
+    return ::testing::AssertionFailure() << charged << " bytes over budget";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> markdownsInOrder(const MeasurementCache& cache) {
+  std::vector<std::string> order;
+  cache.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
+    order.push_back(entry.key.markdown);
+  });
+  return order;
+}
+
+MeasurementCacheKey keyFor(std::string markdown) {
+  MeasurementCacheKey key{};
+  key.markdown = std::move(markdown);
+  return key;
+}
+
+MeasurementCacheKey keyOfLength(std::size_t length, char letter) {
+  return keyFor(std::string(length, letter));
+}
+
+}  // namespace morvane::vesk

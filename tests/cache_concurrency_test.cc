@@ -1,0 +1,78 @@
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cache/measurement_cache.h"
+#include "tests/cache_audit.h"
+
+namespace morvane::vesk {
+namespace {
+
+// Each key's value is derived from the key, so whatever interleaving ran, a
+// hit must return exactly that value.
+MeasurementCacheKey keyNumber(int id) {
+  MeasurementCacheKey key{};
+  // A few large texts make byte-budget eviction happen alongside the count
+  // limit; the rest are small.
+  key.markdown = id % 97 == 0 ? std::string(700 * 1024, 'a' + id % 26)
+                              : "doc " + std::to_string(id);
+  key.integer = id;
+  return key;
+}
+
+TEST(MeasurementCacheConcurrency, SharedInstanceStaysConsistentUnderContention) {
+  constexpr int kThreads = 4;
+  constexpr int kOperationsPerThread = 3000;
+  constexpr int kDistinctKeys = 800;  // more than the entry limit
+
+  std::vector<MeasurementCacheKey> keys;
+  for (int id = 0; id < kDistinctKeys; ++id) keys.push_back(keyNumber(id));
+
+  std::atomic<int> wrongValues{0};
+  std::atomic<int> hits{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      MeasurementCache& cache = MeasurementCache::shared();
+      std::mt19937 random(1234 + t);
+      std::uniform_int_distribution<int> pickKey(0, kDistinctKeys - 1);
+      std::uniform_int_distribution<int> pickOperation(0, 99);
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kOperationsPerThread; ++i) {
+        const int id = pickKey(random);
+        const int operation = pickOperation(random);
+        if (operation < 55) {
+          CachedSize out;
+          if (cache.get(keys[id], out)) {
+            ++hits;
+            if (out.width != id || out.height != -id) ++wrongValues;
+          }
+        } else if (operation < 95) {
+          cache.set(keys[id], {static_cast<double>(id), -double(id)});
+        } else {
+          cache.removeMatchingMarkdown(keys[id].markdown);
+        }
+      }
+    });
+  }
+  go = true;
+  for (std::thread& thread : threads) thread.join();
+
+  MeasurementCache& cache = MeasurementCache::shared();
+  EXPECT_EQ(wrongValues.load(), 0);
+  EXPECT_GT(hits.load(), 0);
+  EXPECT_GT(cache.entryCount(), 0u);
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+  cache.forEachEntry([](const MeasurementCache::CacheEntry& entry) {
+    EXPECT_EQ(entry.size.width, entry.key.integer);
+  });
+}
+
+}  // namespace
+}  // namespace morvane::vesk
