@@ -1,0 +1,131 @@
+#ifndef VESK_TESTS_FAULTY_MEASUREMENT_CACHE_H_
+#define VESK_TESTS_FAULTY_MEASUREMENT_CACHE_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "cache/cached_size.h"
+#include "cache/measurement_cache_entry.h"
+#include "cache/measurement_cache_key.h"
+
+namespace morvane::vesk {
+
+// One way for a measurement cache to be wrong.
+enum class CacheFault {
+  kNone,
+  kGetDoesNotRefresh,
+  kChargesOneCopy,
+  kLeavesAStringOutOfTheCharge,
+  kRefusesAChargeEqualToTheBudget,
+  kEvictsBeforeRefusingAnOversizedKey,
+  kUpdateKeepsTheOldValue,
+  kRemovalKeepsTheBytes,
+  kHolds511Entries,
+};
+
+// A deliberately simple byte-budgeted LRU cache (linear search, one list)
+// that behaves correctly except for the one fault it is built with. It lets
+// tests show that the behaviour checks catch each fault.
+class FaultyMeasurementCache {
+ public:
+  using CacheEntry = MeasurementCacheEntry;
+  static constexpr std::uint64_t kByteBudget = 8 * 1024 * 1024;
+
+  explicit FaultyMeasurementCache(
+      CacheFault fault,
+      std::string MeasurementCacheKey::*uncharged = &MeasurementCacheKey::string1)
+      : fault_(fault), uncharged_(uncharged) {}
+
+  bool get(const MeasurementCacheKey& key, CachedSize& out) {
+    const auto found = find(key);
+    if (found == entries_.end()) return false;
+    out = found->size;
+    if (fault_ != CacheFault::kGetDoesNotRefresh) toFront(found);
+    return true;
+  }
+
+  void set(const MeasurementCacheKey& key, CachedSize size) {
+    const std::uint64_t cost = charge(key);
+    if (fault_ == CacheFault::kEvictsBeforeRefusingAnOversizedKey) {
+      evictWhile([&] { return bytes_ + cost > kByteBudget; });
+    }
+    const bool refused = fault_ == CacheFault::kRefusesAChargeEqualToTheBudget
+                             ? cost >= kByteBudget
+                             : cost > kByteBudget;
+    if (refused) return;
+    if (const auto found = find(key); found != entries_.end()) {
+      if (fault_ != CacheFault::kUpdateKeepsTheOldValue) found->size = size;
+      toFront(found);
+      return;
+    }
+    const std::size_t limit = fault_ == CacheFault::kHolds511Entries ? 511 : 512;
+    evictWhile([&] {
+      return entries_.size() >= limit || bytes_ + cost > kByteBudget;
+    });
+    entries_.push_front(CacheEntry{key, size});
+    bytes_ += cost;
+  }
+
+  void removeMatchingMarkdown(const std::string& markdown) {
+    std::erase_if(entries_, [&](const CacheEntry& entry) {
+      if (entry.key.markdown != markdown) return false;
+      if (fault_ != CacheFault::kRemovalKeepsTheBytes) {
+        bytes_ -= charge(entry.key);
+      }
+      return true;
+    });
+  }
+
+  void clear() {
+    entries_.clear();
+    bytes_ = 0;
+  }
+  std::uint64_t entryCount() const { return entries_.size(); }
+  template <typename Visitor>
+  void forEachEntry(Visitor&& visit) const {
+    for (const CacheEntry& entry : entries_) visit(entry);
+  }
+
+ private:
+  using Entries = std::list<CacheEntry>;
+
+  std::uint64_t charge(const MeasurementCacheKey& key) const {
+    std::uint64_t bytes = 280;
+    for (std::string MeasurementCacheKey::*field :
+         {&MeasurementCacheKey::markdown, &MeasurementCacheKey::string1,
+          &MeasurementCacheKey::string2, &MeasurementCacheKey::string3,
+          &MeasurementCacheKey::string4, &MeasurementCacheKey::string5}) {
+      if (fault_ == CacheFault::kLeavesAStringOutOfTheCharge &&
+          field == uncharged_) {
+        continue;
+      }
+      bytes += (key.*field).size();
+    }
+    return fault_ == CacheFault::kChargesOneCopy ? bytes : 2 * bytes;
+  }
+  Entries::iterator find(const MeasurementCacheKey& key) {
+    return std::find_if(entries_.begin(), entries_.end(),
+                        [&](const CacheEntry& entry) { return entry.key == key; });
+  }
+  void toFront(Entries::iterator entry) {
+    entries_.splice(entries_.begin(), entries_, entry);
+  }
+  template <typename Condition>
+  void evictWhile(Condition condition) {
+    while (!entries_.empty() && condition()) {
+      bytes_ -= charge(entries_.back().key);
+      entries_.pop_back();
+    }
+  }
+
+  CacheFault fault_;
+  std::string MeasurementCacheKey::*uncharged_;
+  Entries entries_;
+  std::uint64_t bytes_ = 0;
+};
+
+}  // namespace morvane::vesk
+
+#endif  // VESK_TESTS_FAULTY_MEASUREMENT_CACHE_H_
