@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: g++ and clang++ with warnings as errors, then
 # AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer on
-# the concurrency tests.
+# the concurrency tests; last, the g++ build's programs and tests again under
+# valgrind's memcheck.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +13,6 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "${preset}"
   ctest --preset "${preset}"
 done
+
+echo "=== memcheck"
+./scripts/memcheck.sh build/dev

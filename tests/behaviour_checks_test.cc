@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -40,6 +41,11 @@ struct FaultCase {
   CacheFault fault;
   const char* message;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FaultCase& faultCase, std::ostream* out) {
+  *out << faultCase.name;
+}
 
 class CaughtFaultDeathTest : public ::testing::TestWithParam<FaultCase> {};
 
