@@ -7,6 +7,7 @@
 #include <list>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 
 #include "cache/cached_size.h"
@@ -108,6 +109,9 @@ class MeasurementCache {
       return probe.hash;
     }
   };
+  static_assert(
+      !std::is_nothrow_invocable_v<const IndexHash&, const MeasurementCacheKey&>,
+      "a throwing-capable hash makes the index keep each key's hash");
   struct IndexEqual {
     using is_transparent = void;
     bool operator()(const MeasurementCacheKey& a,
