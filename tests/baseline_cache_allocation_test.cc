@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "baseline/measurement_cache.h"
+#include "tests/cache_test_helpers.h"
 #include "tests/counting_allocator.h"
 
 namespace morvane::vesk {
@@ -12,14 +13,6 @@ namespace {
 
 using testing::disarmAllocationFailure;
 using testing::failNthAllocationOnThisThread;
-
-std::vector<std::string> markdownsInOrder(const MeasurementCache& cache) {
-  std::vector<std::string> order;
-  cache.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
-    order.push_back(entry.key.markdown);
-  });
-  return order;
-}
 
 // Fails each allocation of an inserting (and, with 512 entries stored,
 // evicting) set() in turn: the cache must be left exactly as it was.

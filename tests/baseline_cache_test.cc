@@ -5,23 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "baseline/measurement_cache.h"
+#include "tests/cache_test_helpers.h"
 
 namespace morvane::vesk {
 namespace {
-
-MeasurementCacheKey keyFor(std::string markdown) {
-  MeasurementCacheKey key{};
-  key.markdown = std::move(markdown);
-  return key;
-}
-
-std::vector<std::string> markdownsInOrder(const MeasurementCache& cache) {
-  std::vector<std::string> order;
-  cache.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
-    order.push_back(entry.key.markdown);
-  });
-  return order;
-}
 
 class BaselineCacheTest : public ::testing::Test {
  protected:

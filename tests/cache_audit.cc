@@ -53,22 +53,4 @@ namespace morvane::vesk {
   return ::testing::AssertionSuccess();
 }
 
-std::vector<std::string> markdownsInOrder(const MeasurementCache& cache) {
-  std::vector<std::string> order;
-  cache.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
-    order.push_back(entry.key.markdown);
-  });
-  return order;
-}
-
-MeasurementCacheKey keyFor(std::string markdown) {
-  MeasurementCacheKey key{};
-  key.markdown = std::move(markdown);
-  return key;
-}
-
-MeasurementCacheKey keyOfLength(std::size_t length, char letter) {
-  return keyFor(std::string(length, letter));
-}
-
 }  // namespace morvane::vesk

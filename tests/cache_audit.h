@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "cache/measurement_cache.h"
+#include "tests/cache_test_helpers.h"
 
 namespace morvane::vesk {
 
@@ -27,15 +28,6 @@ class MeasurementCacheInspector {
  private:
   const MeasurementCache& cache_;
 };
-
-// The stored markdown texts, most recently used first.
-std::vector<std::string> markdownsInOrder(const MeasurementCache& cache);
-
-// A value-initialised key whose markdown is `markdown`.
-MeasurementCacheKey keyFor(std::string markdown);
-
-// A value-initialised key whose markdown is `length` copies of `letter`.
-MeasurementCacheKey keyOfLength(std::size_t length, char letter);
 
 // Base for cache tests: audits the cache's invariants after every test.
 class AuditedCacheTest : public ::testing::Test {
