@@ -1,0 +1,73 @@
+// The byte-budgeted MeasurementCache: its operations one by one, then the
+// 512-document workload beside the floor it is measured against.
+#include <benchmark/benchmark.h>
+
+#include "benchmarks/cache_cases.h"
+#include "benchmarks/document_floor.h"
+#include "benchmarks/document_workload.h"
+#include "cache/measurement_cache.h"
+
+namespace morvane::vesk {
+namespace {
+
+constexpr int kMarkdownBytes[] = {64, 4 * 1024, 256 * 1024};
+
+void forEachMarkdownLength(benchmark::internal::Benchmark* bench) {
+  bench->ArgName("markdown");
+  for (const int bytes : kMarkdownBytes) bench->Arg(bytes);
+}
+
+BENCHMARK(getHit)
+    ->Name("MeasurementCache/get_hit")
+    ->Apply(forEachMarkdownLength);
+BENCHMARK(getMiss)
+    ->Name("MeasurementCache/get_miss")
+    ->Apply(forEachMarkdownLength);
+BENCHMARK(setUpdate)
+    ->Name("MeasurementCache/set_update")
+    ->Apply(forEachMarkdownLength);
+BENCHMARK(setInsertEvictingByCount)
+    ->Name("MeasurementCache/set_insert_evicting_by_count")
+    ->Apply(forEachMarkdownLength);
+BENCHMARK(setInsertEvictingByBytes)
+    ->Name("MeasurementCache/set_insert_evicting_by_bytes")
+    ->Apply(forEachMarkdownLength);
+BENCHMARK(removeMatchingMarkdownScan)
+    ->Name("MeasurementCache/remove_matching_markdown")
+    ->Apply(forEachMarkdownLength);
+
+// Throughput of hits on one shared cache; real time, so that the time per
+// item falls if threads overlap and rises if they queue on the mutex.
+BENCHMARK(getHit)
+    ->Name("MeasurementCache/get_hit_threads")
+    ->ArgName("markdown")
+    ->Arg(64)
+    ->Arg(4 * 1024)
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->UseRealTime();
+
+void documentsThroughTheCache(benchmark::State& state) {
+  MeasurementCache cache;
+  runDocumentWorkload(state, cache);
+}
+void documentsThroughTheFloor(benchmark::State& state) {
+  DocumentFloor floor;
+  runDocumentWorkload(state, floor);
+  benchmark::DoNotOptimize(floor.hashFold());
+}
+
+BENCHMARK(documentsThroughTheCache)
+    ->Name("MeasurementCache/documents")
+    ->UseManualTime()
+    ->MinTime(kDocumentsMinTime)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(documentsThroughTheFloor)
+    ->Name("Floor/documents")
+    ->UseManualTime()
+    ->MinTime(kDocumentsMinTime)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace morvane::vesk

@@ -1,0 +1,152 @@
+#include "benchmarks/cache_cases.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "benchmarks/benchmark_keys.h"
+#include "cache/entry_charge.h"
+#include "cache/measurement_cache.h"
+
+namespace morvane::vesk {
+namespace {
+
+std::size_t markdownBytesOf(const benchmark::State& state) {
+  return static_cast<std::size_t>(state.range(0));
+}
+
+// A cache filled to its limit with keys of one markdown length (and padding),
+// oldest first in `stored`.
+struct FilledCache {
+  FilledCache(std::size_t markdownBytes, std::size_t paddingBytes)
+      : stored(benchmarkKeys(
+            entriesHeld(entryCharge(benchmarkKey(markdownBytes, 0,
+                                                 paddingBytes))),
+            markdownBytes, 0, paddingBytes)) {
+    for (const MeasurementCacheKey& key : stored) cache.set(key, {1.0, 1.0});
+  }
+
+  bool full() const { return cache.entryCount() == stored.size(); }
+
+  MeasurementCache cache;
+  std::vector<MeasurementCacheKey> stored;
+};
+
+// One filled cache per markdown length for the cases that only read, built
+// on first use and shared by every thread and every run.
+FilledCache& sharedFilledCache(std::size_t markdownBytes) {
+  static std::mutex mutex;
+  static std::map<std::size_t, std::unique_ptr<FilledCache>> caches;
+  std::lock_guard lock(mutex);
+  std::unique_ptr<FilledCache>& filled = caches[markdownBytes];
+  if (!filled) filled = std::make_unique<FilledCache>(markdownBytes, 0);
+  return *filled;
+}
+
+// The entries the cache held; the same for every thread of a run.
+void countEntries(benchmark::State& state, std::size_t entries) {
+  state.counters["entries"] = benchmark::Counter(
+      static_cast<double>(entries), benchmark::Counter::kAvgThreads);
+}
+
+// Cycles `count` times through a full cache of new keys, `held` stored at a
+// time: each set() inserts a key evicted long ago (or never stored) and
+// evicts the least recently used one.
+void insertEvicting(benchmark::State& state, std::size_t paddingBytes) {
+  const std::size_t markdownBytes = markdownBytesOf(state);
+  const std::size_t held = entriesHeld(
+      entryCharge(benchmarkKey(markdownBytes, 0, paddingBytes)));
+  const std::vector<MeasurementCacheKey> ring =
+      benchmarkKeys(2 * held, markdownBytes, 0, paddingBytes);
+  MeasurementCache cache;
+  for (std::size_t i = 0; i < held; ++i) cache.set(ring[i], {1.0, 1.0});
+
+  std::size_t next = held;
+  for (auto _ : state) {
+    cache.set(ring[next], {2.0, 2.0});
+    if (++next == ring.size()) next = 0;
+  }
+  if (cache.entryCount() != held) {
+    state.SkipWithError("the cache did not stay at its limit");
+  }
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, held);
+}
+
+}  // namespace
+
+void getHit(benchmark::State& state) {
+  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
+  const std::vector<MeasurementCacheKey>& keys = filled.stored;
+  std::size_t next = keys.size() * static_cast<std::size_t>(
+                                       state.thread_index()) /
+                     static_cast<std::size_t>(state.threads());
+  std::uint64_t misses = 0;
+  CachedSize out;
+  for (auto _ : state) {
+    const bool hit = filled.cache.get(keys[next], out);
+    misses += hit ? 0 : 1;
+    benchmark::DoNotOptimize(out);
+    if (++next == keys.size()) next = 0;
+  }
+  if (misses != 0) state.SkipWithError("a stored key missed");
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, keys.size());
+}
+
+void getMiss(benchmark::State& state) {
+  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
+  const std::vector<MeasurementCacheKey> absent = benchmarkKeys(
+      filled.stored.size(), markdownBytesOf(state), kAbsentTagBase);
+  std::size_t next = 0;
+  std::uint64_t hits = 0;
+  CachedSize out;
+  for (auto _ : state) {
+    const bool hit = filled.cache.get(absent[next], out);
+    hits += hit ? 1 : 0;
+    benchmark::DoNotOptimize(out);
+    if (++next == absent.size()) next = 0;
+  }
+  if (hits != 0) state.SkipWithError("an absent key hit");
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, filled.stored.size());
+}
+
+void setUpdate(benchmark::State& state) {
+  FilledCache filled(markdownBytesOf(state), 0);
+  std::size_t next = 0;
+  double value = 0.0;
+  for (auto _ : state) {
+    filled.cache.set(filled.stored[next], {value, value});
+    value += 1.0;
+    if (++next == filled.stored.size()) next = 0;
+  }
+  if (!filled.full()) state.SkipWithError("an update changed the entries");
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, filled.stored.size());
+}
+
+void setInsertEvictingByCount(benchmark::State& state) {
+  insertEvicting(state, 0);
+}
+
+void setInsertEvictingByBytes(benchmark::State& state) {
+  insertEvicting(state, byteBoundPadding(markdownBytesOf(state)));
+}
+
+void removeMatchingMarkdownScan(benchmark::State& state) {
+  FilledCache filled(markdownBytesOf(state), 0);
+  const std::string absent =
+      benchmarkKey(markdownBytesOf(state), kAbsentTagBase).markdown;
+  for (auto _ : state) {
+    filled.cache.removeMatchingMarkdown(absent);
+  }
+  if (!filled.full()) state.SkipWithError("the scan removed an entry");
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, filled.stored.size());
+}
+
+}  // namespace morvane::vesk

@@ -1,0 +1,31 @@
+#ifndef VESK_BENCHMARKS_DOCUMENT_WORKLOAD_H_
+#define VESK_BENCHMARKS_DOCUMENT_WORKLOAD_H_
+
+#include <benchmark/benchmark.h>
+
+#include "bench/document_benchmark.h"
+
+namespace morvane::vesk {
+
+// Seconds each repetition of a document case runs at least: a run takes tens
+// of milliseconds, so this gives each repetition several runs.
+inline constexpr double kDocumentsMinTime = 0.5;
+
+// Runs the 512-document workload (runDocumentBenchmark) once per iteration
+// and reports the time it measures itself: the insertion loop alone, not the
+// clear() that precedes it. Register with ->UseManualTime().
+template <typename Cache>
+void runDocumentWorkload(benchmark::State& state, Cache& cache) {
+  BenchmarkReport report;
+  for (auto _ : state) {
+    report = runDocumentBenchmark(cache);
+    state.SetIterationTime(report.elapsedMs / 1e3);
+  }
+  state.counters["entries"] = static_cast<double>(report.entries);
+  state.counters["peakAccountedBytes"] =
+      static_cast<double>(report.peakAccountedBytes);
+}
+
+}  // namespace morvane::vesk
+
+#endif  // VESK_BENCHMARKS_DOCUMENT_WORKLOAD_H_
