@@ -28,7 +28,10 @@ namespace morvane::vesk {
 // them only while no other thread uses the cache.
 //
 // Ownership: the cache stores its own copies of every key and never refers to
-// a caller's key after returning; get() copies the value out.
+// a caller's key after returning; get() copies the value out. An argument may
+// be the cache's own stored key or markdown (a reference kept from
+// forEachEntry): set() and removeMatchingMarkdown() stay correct when they
+// evict or remove that very entry.
 //
 // Misses and refusals: a miss is reported only by get() returning false. A key
 // whose entryCharge exceeds kByteBudget is never stored: set() returns after
