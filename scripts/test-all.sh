@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs every test: g++ and clang++ with warnings as errors, then
-# AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer on
-# the concurrency tests.
+# Builds and runs every test: g++ and clang++ with warnings as errors,
+# AddressSanitizer with UndefinedBehaviorSanitizer, ThreadSanitizer on the
+# concurrency tests, and a bounded libFuzzer run of the cache against its
+# reference model.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-presets=(dev clang asan tsan)
+presets=(dev clang asan tsan fuzz)
 for preset in "${presets[@]}"; do
   echo "=== ${preset}"
   cmake --preset "${preset}" >/dev/null
-  cmake --build --preset "${preset}"
+  cmake --build --preset "${preset}" -j2
   ctest --preset "${preset}"
 done
