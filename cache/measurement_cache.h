@@ -49,7 +49,7 @@ class MeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
 
-  static constexpr std::uint64_t kByteBudget = 8 * 1024 * 1024;
+  static constexpr std::uint64_t kByteBudget = std::uint64_t{8} * 1024 * 1024;
   static constexpr std::size_t kMaxEntries = 512;
   static constexpr std::uint64_t kEntryOverheadBytes =
       vesk::kEntryOverheadBytes;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: g++ and clang++ with warnings as errors,
-# AddressSanitizer with UndefinedBehaviorSanitizer, ThreadSanitizer on the
-# concurrency tests, and a bounded libFuzzer run of the cache against its
-# reference model.
+# Builds and runs every test: g++ and clang++ with warnings as errors (then
+# clang-tidy over the sources), AddressSanitizer with
+# UndefinedBehaviorSanitizer, ThreadSanitizer on the concurrency tests, and
+# a bounded libFuzzer run of the cache against its reference model.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,4 +12,8 @@ for preset in "${presets[@]}"; do
   cmake --preset "${preset}" >/dev/null
   cmake --build --preset "${preset}" -j2
   ctest --preset "${preset}"
+  if [[ "${preset}" == clang ]]; then
+    echo "=== clang-tidy"
+    ./scripts/tidy.sh
+  fi
 done

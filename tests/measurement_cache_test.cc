@@ -11,7 +11,7 @@
 namespace morvane::vesk {
 namespace {
 
-constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 constexpr std::uint64_t kOneMiBCharge = 2097712;  // 2 x (1 MiB + 280)
 
 using MeasurementCacheTest = AuditedCacheTest;

@@ -25,7 +25,7 @@ namespace {
 // Builds one input in the fuzzer's format.
 class Seed {
  public:
-  std::vector<std::uint8_t> bytes() const { return bytes_; }
+  [[nodiscard]] std::vector<std::uint8_t> bytes() const { return bytes_; }
 
   Seed& set(std::uint8_t slot, std::uint8_t height = 3) {
     return op(Operation::kSet, slot).raw(height);

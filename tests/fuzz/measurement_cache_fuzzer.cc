@@ -29,7 +29,7 @@ namespace {
 
 // Caps that keep one input's run time bounded whatever it encodes.
 constexpr std::uint64_t kMaxCallsPerInput = 4096;
-constexpr std::uint64_t kMaxBulkBytes = 64 * 1024 * 1024;
+constexpr std::uint64_t kMaxBulkBytes = std::uint64_t{64} * 1024 * 1024;
 
 // Totals over the whole process, printed at exit.
 struct Totals {
@@ -63,7 +63,7 @@ class Reader {
   Reader(const std::uint8_t* data, std::size_t size)
       : data_(data), size_(size) {}
 
-  bool atEnd() const { return position_ >= size_; }
+  [[nodiscard]] bool atEnd() const { return position_ >= size_; }
 
   std::uint8_t byte() { return atEnd() ? 0 : data_[position_++]; }
 
@@ -86,6 +86,9 @@ std::string decodeString(Reader& in) {
   const std::size_t shortLength = code & 63;
   switch (static_cast<StringMode>(code >> 6)) {
     case StringMode::kFilled:
+      // Braces would pick std::string's initializer_list constructor and
+      // build a two-character string.
+      // NOLINTNEXTLINE(modernize-return-braced-init-list)
       return std::string(shortLength, static_cast<char>(in.byte()));
     case StringMode::kRaw: {
       std::string text;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 namespace morvane::vesk::fuzz {
@@ -61,8 +62,8 @@ std::size_t ReferenceCache::find(const MeasurementCacheKey& key) const {
 }
 
 void ReferenceCache::moveToFront(std::size_t position) {
-  std::rotate(entries_.begin(), entries_.begin() + position,
-              entries_.begin() + position + 1);
+  const auto at = entries_.begin() + static_cast<std::ptrdiff_t>(position);
+  std::rotate(entries_.begin(), at, at + 1);
 }
 
 bool ReferenceCache::get(const MeasurementCacheKey& key, CachedSize& out) {

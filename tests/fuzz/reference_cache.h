@@ -33,7 +33,7 @@ std::uint64_t referenceCharge(const MeasurementCacheKey& key);
 class ReferenceCache {
  public:
   static constexpr std::size_t kMaxEntries = 512;
-  static constexpr std::uint64_t kByteBudget = 8 * 1024 * 1024;
+  static constexpr std::uint64_t kByteBudget = std::uint64_t{8} * 1024 * 1024;
 
   struct Entry {
     MeasurementCacheKey key;
@@ -46,8 +46,8 @@ class ReferenceCache {
   void clear() { entries_.clear(); }
 
   // Most recently used first.
-  const std::vector<Entry>& entries() const { return entries_; }
-  std::uint64_t bytes() const;
+  [[nodiscard]] const std::vector<Entry>& entries() const { return entries_; }
+  [[nodiscard]] std::uint64_t bytes() const;
 
   // What set() has done so far, for the fuzzer's run statistics.
   struct Counts {
@@ -55,11 +55,11 @@ class ReferenceCache {
     std::uint64_t evictedForCount = 0;     // evicted while 512 were stored
     std::uint64_t evictedForBytes = 0;     // evicted to fit the byte budget
   };
-  const Counts& counts() const { return counts_; }
+  [[nodiscard]] const Counts& counts() const { return counts_; }
 
  private:
   // Index of the first entry whose key equals `key`, or entries_.size().
-  std::size_t find(const MeasurementCacheKey& key) const;
+  [[nodiscard]] std::size_t find(const MeasurementCacheKey& key) const;
   void moveToFront(std::size_t position);
 
   std::vector<Entry> entries_;
