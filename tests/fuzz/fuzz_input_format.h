@@ -72,11 +72,11 @@ enum class Operation : std::uint8_t {
 // Low nibbles 9..15 repeat the common operations, weighting the mix towards
 // set, get and mutate.
 inline constexpr std::array<Operation, 16> kOperationOfNibble = {
-    Operation::kSet,     Operation::kGet,     Operation::kMutate,
-    Operation::kCopyKey, Operation::kRemove,  Operation::kClear,
-    Operation::kBulkSet, Operation::kBulkGet, Operation::kStoredEntry,
-    Operation::kSet,     Operation::kSet,     Operation::kGet,
-    Operation::kGet,     Operation::kMutate,  Operation::kMutate,
+    Operation::kSet,        Operation::kGet,     Operation::kMutate,
+    Operation::kCopyKey,    Operation::kRemove,  Operation::kClear,
+    Operation::kBulkSet,    Operation::kBulkGet, Operation::kStoredEntry,
+    Operation::kSet,        Operation::kSet,     Operation::kGet,
+    Operation::kGet,        Operation::kMutate,  Operation::kMutate,
     Operation::kStoredEntry};
 
 constexpr std::uint8_t operationByte(Operation operation,
@@ -139,15 +139,8 @@ inline constexpr std::array<std::size_t, 16> kBigLengths = {
     2096872,  // charge 4 MiB: exactly 2 fit
     4194024,  // charge 8 MiB: the longest key that is stored at all
     4194025,  // the shortest key that is refused
-    256,
-    4096,
-    65536,
-    1048576,
-    2097152,
-    3145728,
-    4194304,
-    6291456,
-};
+    // Round sizes, from small to refused:
+    256, 4096, 65536, 1048576, 2097152, 3145728, 4194304, 6291456};
 
 enum class DoubleCode : std::uint8_t {
   kPositiveZero,

@@ -57,16 +57,16 @@ class Seed {
   }
 
   // Field setters on pool slot `slot`.
-  Seed& text(std::uint8_t slot, Field field, std::uint8_t length,
-             char fill) {
+  Seed& text(std::uint8_t slot, Field field, std::uint8_t length, char fill) {
     return mutate(slot, field)
         .raw(stringByte(StringMode::kFilled, length))
         .raw(static_cast<std::uint8_t>(fill));
   }
   Seed& rawText(std::uint8_t slot, Field field,
                 const std::vector<std::uint8_t>& content) {
-    mutate(slot, field).raw(
-        stringByte(StringMode::kRaw, static_cast<std::uint8_t>(content.size())));
+    mutate(slot, field)
+        .raw(stringByte(StringMode::kRaw,
+                        static_cast<std::uint8_t>(content.size())));
     for (const std::uint8_t c : content) raw(c);
     return *this;
   }
@@ -123,6 +123,8 @@ class Seed {
   std::vector<std::uint8_t> bytes_;
 };
 
+// Each line of a seed is one step towards the state it exercises.
+// clang-format off
 std::vector<std::pair<std::string, Seed>> seeds() {
   std::vector<std::pair<std::string, Seed>> all;
   all.emplace_back(
@@ -303,6 +305,7 @@ std::vector<std::pair<std::string, Seed>> seeds() {
           .stored(0, true, 1, true));
   return all;
 }
+// clang-format on
 
 bool readFile(const std::filesystem::path& path,
               std::vector<std::uint8_t>& contents) {
@@ -336,8 +339,7 @@ int run(bool checking, const std::filesystem::path& directory) {
     }
   }
   if (stale != 0) {
-    std::fprintf(stderr,
-                 "regenerate the seeds with: make_seed_corpus %s\n",
+    std::fprintf(stderr, "regenerate the seeds with: make_seed_corpus %s\n",
                  directory.string().c_str());
     return 1;
   }

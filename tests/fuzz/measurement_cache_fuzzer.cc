@@ -193,9 +193,10 @@ double decodeHeight(std::uint8_t code) {
 
 void mutateField(MeasurementCacheKey& key, Reader& in) {
   const std::uint8_t selector = in.byte() % kFieldSelectorCount;
-  const auto field =
-      static_cast<Field>(selector < kFieldCount ? selector : 0);
+  const auto field = static_cast<Field>(selector < kFieldCount ? selector : 0);
   auto flag = [&in] { return (in.byte() & 1) != 0; };
+  // One line per field: the switch reads as the table it is.
+  // clang-format off
   switch (field) {
     case Field::kMarkdown: key.markdown = decodeString(in); break;
     case Field::kReal1: key.real1 = decodeDouble(in); break;
@@ -224,13 +225,14 @@ void mutateField(MeasurementCacheKey& key, Reader& in) {
     case Field::kString4: key.string4 = decodeString(in); break;
     case Field::kString5: key.string5 = decodeString(in); break;
   }
+  // clang-format on
 }
 
 std::string hexBits(double value) {
   std::array<char, 24> text{};
-  std::snprintf(text.data(), text.size(), "%016llx",
-                static_cast<unsigned long long>(
-                    std::bit_cast<std::uint64_t>(value)));
+  std::snprintf(
+      text.data(), text.size(), "%016llx",
+      static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(value)));
   return text.data();
 }
 
@@ -245,9 +247,9 @@ std::string describeString(const std::string& text) {
 
 std::string describeKey(const MeasurementCacheKey& key) {
   std::string flags;
-  for (const bool flag : {key.flag1, key.flag2, key.flag3, key.flag4,
-                          key.flag5, key.flag6, key.flag7, key.flag8,
-                          key.flag9, key.flag10}) {
+  for (const bool flag :
+       {key.flag1, key.flag2, key.flag3, key.flag4, key.flag5, key.flag6,
+        key.flag7, key.flag8, key.flag9, key.flag10}) {
     flags.push_back(flag ? '1' : '0');
   }
   return "{markdown " + describeString(key.markdown) + ", reals " +
@@ -300,8 +302,8 @@ class Session {
           break;
         case Operation::kBulkSet:
         case Operation::kBulkGet:
-          bulk(kOperationOfNibble[opByte & 15] == Operation::kBulkSet,
-               slotKey, in.byte());
+          bulk(kOperationOfNibble[opByte & 15] == Operation::kBulkSet, slotKey,
+               in.byte());
           break;
         case Operation::kStoredEntry:
           storedEntry(argument, in);
@@ -395,9 +397,8 @@ class Session {
     const auto& modelEntries = model_.entries();
     if (modelEntries.empty()) return;
     const std::size_t fromFront = position % modelEntries.size();
-    const std::size_t wanted = (argument & 8) != 0
-                                   ? modelEntries.size() - 1 - fromFront
-                                   : fromFront;
+    const std::size_t wanted =
+        (argument & 8) != 0 ? modelEntries.size() - 1 - fromFront : fromFront;
     const MeasurementCacheKey* stored = nullptr;
     std::size_t at = 0;
     cache_.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {

@@ -8,14 +8,13 @@
 namespace morvane::vesk::fuzz {
 
 bool keysEqual(const MeasurementCacheKey& a, const MeasurementCacheKey& b) {
-  return a.markdown == b.markdown && a.real1 == b.real1 &&
-         a.flag1 == b.flag1 && a.flag2 == b.flag2 && a.real2 == b.real2 &&
-         a.flag3 == b.flag3 && a.flag4 == b.flag4 && a.flag5 == b.flag5 &&
-         a.flag6 == b.flag6 && a.flag7 == b.flag7 && a.flag8 == b.flag8 &&
-         a.flag9 == b.flag9 && a.flag10 == b.flag10 &&
-         a.unsigned1 == b.unsigned1 && a.unsigned2 == b.unsigned2 &&
-         a.unsigned3 == b.unsigned3 && a.real3 == b.real3 &&
-         a.flavor == b.flavor && a.string1 == b.string1 &&
+  return a.markdown == b.markdown && a.real1 == b.real1 && a.flag1 == b.flag1 &&
+         a.flag2 == b.flag2 && a.real2 == b.real2 && a.flag3 == b.flag3 &&
+         a.flag4 == b.flag4 && a.flag5 == b.flag5 && a.flag6 == b.flag6 &&
+         a.flag7 == b.flag7 && a.flag8 == b.flag8 && a.flag9 == b.flag9 &&
+         a.flag10 == b.flag10 && a.unsigned1 == b.unsigned1 &&
+         a.unsigned2 == b.unsigned2 && a.unsigned3 == b.unsigned3 &&
+         a.real3 == b.real3 && a.flavor == b.flavor && a.string1 == b.string1 &&
          a.string2 == b.string2 && a.integer == b.integer &&
          a.string3 == b.string3 && a.string4 == b.string4 &&
          a.string5 == b.string5;

@@ -51,9 +51,9 @@ class ReferenceCache {
 
   // What set() has done so far, for the fuzzer's run statistics.
   struct Counts {
-    std::uint64_t refused = 0;             // keys charged over the budget
-    std::uint64_t evictedForCount = 0;     // evicted while 512 were stored
-    std::uint64_t evictedForBytes = 0;     // evicted to fit the byte budget
+    std::uint64_t refused = 0;          // keys charged over the budget
+    std::uint64_t evictedForCount = 0;  // evicted while 512 were stored
+    std::uint64_t evictedForBytes = 0;  // evicted to fit the byte budget
   };
   [[nodiscard]] const Counts& counts() const { return counts_; }
 

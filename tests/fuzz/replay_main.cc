@@ -50,8 +50,9 @@ int main(int argc, char** argv) {
     }
   }
   if (inputs.empty()) {
-    std::fprintf(stderr, "usage: measurement_cache_fuzz_replay "
-                         "FILE_OR_DIRECTORY...\n");
+    std::fprintf(stderr,
+                 "usage: measurement_cache_fuzz_replay "
+                 "FILE_OR_DIRECTORY...\n");
     return 2;
   }
   for (const auto& input : inputs) {
