@@ -52,7 +52,10 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   }
 
   try {
-    entries_.push_front(Slot{CacheEntry{key, size}, indexed});
+    // Copied from the index's copy, not from `key`: a key holding a NaN is
+    // never found, so `key` may be a stored entry's own key (a reference
+    // kept from forEachEntry) that the loop above has just evicted.
+    entries_.push_front(Slot{CacheEntry{indexed->first, size}, indexed});
   } catch (...) {
     index_.erase(indexed);
     throw;
@@ -62,16 +65,25 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
 }
 
 void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
+  const auto erase = [this](EntryList::iterator slot) {
+    accountedBytes_ -= entryCharge(slot->entry.key);
+    index_.erase(slot->indexed);
+    return entries_.erase(slot);
+  };
   std::lock_guard lock(mutex_);
+  // `markdown` may be the text of a stored key (a reference kept from
+  // forEachEntry); that entry is erased last, when nothing compares with it.
+  auto owner = entries_.end();
   for (auto slot = entries_.begin(); slot != entries_.end();) {
-    if (slot->entry.key.markdown == markdown) {
-      accountedBytes_ -= entryCharge(slot->entry.key);
-      index_.erase(slot->indexed);
-      slot = entries_.erase(slot);
-    } else {
+    if (slot->entry.key.markdown != markdown) {
       ++slot;
+    } else if (&slot->entry.key.markdown == &markdown) {
+      owner = slot++;
+    } else {
+      slot = erase(slot);
     }
   }
+  if (owner != entries_.end()) erase(owner);
 }
 
 void MeasurementCache::clear() noexcept {

@@ -29,7 +29,10 @@ namespace morvane::vesk {
 // them only while no other thread uses the cache.
 //
 // Ownership: the cache stores its own copies of every key and never refers to
-// a caller's key after returning; get() copies the value out.
+// a caller's key after returning; get() copies the value out. An argument may
+// be the cache's own stored key or markdown (a reference kept from
+// forEachEntry): set() and removeMatchingMarkdown() stay correct when they
+// evict or remove that very entry.
 //
 // Misses and refusals: a miss is reported only by get() returning false. A key
 // whose entryCharge exceeds kByteBudget is never stored: set() returns after
@@ -47,7 +50,7 @@ class MeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
 
-  static constexpr std::uint64_t kByteBudget = 8 * 1024 * 1024;
+  static constexpr std::uint64_t kByteBudget = std::uint64_t{8} * 1024 * 1024;
   static constexpr std::size_t kMaxEntries = 512;
   static constexpr std::uint64_t kEntryOverheadBytes =
       vesk::kEntryOverheadBytes;

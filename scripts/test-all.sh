@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Builds and runs every test: g++ and clang++ with warnings as errors, then
-# AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer on
-# the concurrency tests; last, the g++ build's programs and tests again under
-# valgrind's memcheck.
+# Builds and runs every test: g++ and clang++ with warnings as errors (then
+# clang-tidy over the sources), AddressSanitizer with
+# UndefinedBehaviorSanitizer, ThreadSanitizer on the concurrency tests, a
+# bounded libFuzzer run of the cache against its reference model, and last
+# the g++ build's programs and tests again under valgrind's memcheck.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-presets=(dev clang asan tsan)
+presets=(dev clang asan tsan fuzz)
 for preset in "${presets[@]}"; do
   echo "=== ${preset}"
   cmake --preset "${preset}" >/dev/null
-  cmake --build --preset "${preset}"
+  cmake --build --preset "${preset}" -j2
   ctest --preset "${preset}"
+  if [[ "${preset}" == clang ]]; then
+    echo "=== clang-tidy"
+    ./scripts/tidy.sh
+  fi
 done
 
 echo "=== memcheck"

@@ -14,7 +14,7 @@ using testing::allocationsOnThisThread;
 using testing::disarmAllocationFailure;
 using testing::failNthAllocationOnThisThread;
 
-constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 
 // A key whose copies allocate for two of their strings.
 MeasurementCacheKey twoLongStrings(char letter) {

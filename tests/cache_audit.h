@@ -19,11 +19,13 @@ class MeasurementCacheInspector {
   explicit MeasurementCacheInspector(const MeasurementCache& cache)
       : cache_(cache) {}
 
-  std::uint64_t accountedBytes() const { return cache_.accountedBytes_; }
+  [[nodiscard]] std::uint64_t accountedBytes() const {
+    return cache_.accountedBytes_;
+  }
 
   // Checks every invariant that ties the list, the index and the byte count
   // together.
-  ::testing::AssertionResult invariantsHold() const;
+  [[nodiscard]] ::testing::AssertionResult invariantsHold() const;
 
  private:
   const MeasurementCache& cache_;

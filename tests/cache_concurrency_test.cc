@@ -19,7 +19,8 @@ MeasurementCacheKey keyNumber(int id) {
   MeasurementCacheKey key{};
   // A few large texts make byte-budget eviction happen alongside the count
   // limit; the rest are small.
-  key.markdown = id % 97 == 0 ? std::string(700 * 1024, 'a' + id % 26)
+  key.markdown = id % 97 == 0 ? std::string(std::size_t{700} * 1024,
+                                            static_cast<char>('a' + id % 26))
                               : "doc " + std::to_string(id);
   key.integer = id;
   return key;
@@ -31,12 +32,14 @@ TEST(MeasurementCacheConcurrency, SharedInstanceStaysConsistentUnderContention) 
   constexpr int kDistinctKeys = 800;  // more than the entry limit
 
   std::vector<MeasurementCacheKey> keys;
+  keys.reserve(kDistinctKeys);
   for (int id = 0; id < kDistinctKeys; ++id) keys.push_back(keyNumber(id));
 
   std::atomic<int> wrongValues{0};
   std::atomic<int> hits{0};
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       MeasurementCache& cache = MeasurementCache::shared();

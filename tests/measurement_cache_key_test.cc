@@ -1,3 +1,4 @@
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -23,7 +24,7 @@ std::uint64_t oracleHash(const MeasurementCacheKey& k) {
   const std::hash<std::string> str;
   const std::hash<double> dbl;
   const std::hash<bool> flag;
-  const std::uint64_t fieldHashes[] = {
+  const std::array<std::uint64_t, 24> fieldHashes = {
       str(k.markdown),  dbl(k.real1),     flag(k.flag1),     flag(k.flag2),
       dbl(k.real2),     flag(k.flag3),    flag(k.flag4),     flag(k.flag5),
       flag(k.flag6),    flag(k.flag7),    flag(k.flag8),     flag(k.flag9),

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -10,7 +11,7 @@
 namespace morvane::vesk {
 namespace {
 
-constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 constexpr std::uint64_t kOneMiBCharge = 2097712;  // 2 x (1 MiB + 280)
 
 using MeasurementCacheTest = AuditedCacheTest;
@@ -200,6 +201,63 @@ TEST_F(MeasurementCacheTest, NanKeysNeverHitAndStillLeaveWithTheirEntries) {
   cache_.set(nan, {1, 1});
   cache_.removeMatchingMarkdown("nan");
   EXPECT_EQ(cache_.entryCount(), 510u);
+}
+
+TEST_F(MeasurementCacheTest, RemovingByAStoredEntrysOwnMarkdownRemovesEveryMatch) {
+  const std::string text(100, 'm');  // longer than any in-place string
+  MeasurementCacheKey first = keyFor(text);
+  first.integer = 1;
+  MeasurementCacheKey second = keyFor(text);
+  second.integer = 2;
+  MeasurementCacheKey newest = keyFor(text);
+  newest.integer = 3;
+  cache_.set(first, {1, 1});
+  cache_.set(keyFor("other"), {2, 2});
+  cache_.set(second, {3, 3});
+  cache_.set(newest, {4, 4});
+
+  // A caller may keep a reference to a stored key from forEachEntry and pass
+  // its markdown back: here the most recent entry's, compared with the two
+  // older matches after its own entry is found.
+  const std::string* stored = nullptr;
+  cache_.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
+    if (stored == nullptr) stored = &entry.key.markdown;
+  });
+  ASSERT_NE(stored, nullptr);
+  ASSERT_EQ(*stored, text);
+  cache_.removeMatchingMarkdown(*stored);
+
+  EXPECT_EQ(markdownsInOrder(cache_), std::vector<std::string>{"other"});
+  EXPECT_EQ(accountedBytes(), 2u * (5 + 280));
+}
+
+TEST_F(MeasurementCacheTest, SettingAStoredNanKeyByReferenceWhileFullStoresItAgain) {
+  MeasurementCacheKey nan = keyOfLength(100, 'n');
+  nan.real1 = std::numeric_limits<double>::quiet_NaN();
+  cache_.set(nan, {1, 1});
+  for (int i = 1; i < 512; ++i) cache_.set(keyFor(std::to_string(i)), {0, 0});
+
+  // The NaN key is the least recently used. Passed back by reference it is
+  // not found (it equals nothing), so the set evicts its stored entry, the
+  // very key it was given, to make room for the new one.
+  const MeasurementCacheKey* leastRecent = nullptr;
+  cache_.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
+    leastRecent = &entry.key;
+  });
+  ASSERT_NE(leastRecent, nullptr);
+  ASSERT_EQ(leastRecent->markdown, nan.markdown);
+  cache_.set(*leastRecent, {7, 8});
+
+  EXPECT_EQ(cache_.entryCount(), 512u);
+  std::vector<MeasurementCache::CacheEntry> stored;
+  cache_.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
+    stored.push_back(entry);
+  });
+  EXPECT_EQ(stored.front().key.markdown, nan.markdown);
+  EXPECT_TRUE(std::isnan(stored.front().key.real1));
+  EXPECT_EQ(stored.front().size.width, 7);
+  EXPECT_EQ(stored.front().size.height, 8);
+  EXPECT_EQ(stored.back().key.markdown, "1");  // the NaN key's entry left
 }
 
 TEST(MeasurementCacheShared, IsOneInstanceForTheProcess) {
