@@ -34,7 +34,7 @@ void MeasurementCache::clear() noexcept {
 }
 
 void MeasurementCache::evictLeastRecentlyUsed() noexcept {
-  const EntryList::iterator victim = std::prev(entries_.end());
+  const auto victim = std::prev(entries_.end());
   // Lookup by key finds the index entry of every key that equals itself. A
   // key holding a NaN equals nothing, so its index entry is found by what it
   // maps to instead; only such keys pay for that scan.

@@ -5,7 +5,7 @@
 namespace morvane::vesk {
 
 std::string formatReportLine(const char* label, const BenchmarkReport& report) {
-  static constexpr char kFormat[] =
+  static constexpr const char* kFormat =
       "{\"label\":\"%s\",\"entries\":%zu,\"peakAccountedBytes\":%zu,"
       "\"elapsedMs\":%.6f,\"keyStructBytes\":%zu,\"entryStructBytes\":%zu}\n";
   const auto print = [&](char* buffer, std::size_t size) {

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 namespace morvane::vesk {
 
@@ -10,7 +10,7 @@ bool flushStandardOutput(const char* program) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
   const int error = errno;
   std::fprintf(stderr, "%s: cannot write to standard output: %s\n", program,
-               std::strerror(error));
+               std::generic_category().message(error).c_str());
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "benchmarks/benchmark_keys.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <stdexcept>
 
@@ -10,7 +11,7 @@ namespace morvane::vesk {
 namespace {
 
 constexpr std::size_t kTagDigits = 8;
-constexpr std::uint64_t kByteBoundCharge = 32 * 1024;
+constexpr std::uint64_t kByteBoundCharge = std::uint64_t{32} * 1024;
 
 }  // namespace
 
@@ -21,9 +22,10 @@ MeasurementCacheKey benchmarkKey(std::size_t markdownBytes, std::uint32_t tag,
   }
   MeasurementCacheKey key{};
   key.markdown.assign(markdownBytes, 'x');
-  char digits[kTagDigits + 1];
-  std::snprintf(digits, sizeof digits, "%08u", static_cast<unsigned>(tag));
-  key.markdown.replace(markdownBytes - kTagDigits, kTagDigits, digits,
+  std::array<char, kTagDigits + 1> digits{};
+  std::snprintf(digits.data(), digits.size(), "%08u",
+                static_cast<unsigned>(tag));
+  key.markdown.replace(markdownBytes - kTagDigits, kTagDigits, digits.data(),
                        kTagDigits);
   key.string1.assign(paddingBytes, 'p');
   return key;

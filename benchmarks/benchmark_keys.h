@@ -13,7 +13,7 @@ namespace morvane::vesk {
 // the earlier form of the cache (which defines the same class) can use them.
 // benchmark_support_test checks them against MeasurementCache's own.
 inline constexpr std::size_t kBudgetedMaxEntries = 512;
-inline constexpr std::uint64_t kBudgetedByteBudget = 8 * 1024 * 1024;
+inline constexpr std::uint64_t kBudgetedByteBudget = std::uint64_t{8} * 1024 * 1024;
 
 // Tags mark keys apart; the tags of keys meant to miss start here, far above
 // any tag a benchmark stores.

@@ -18,9 +18,10 @@ constexpr int kMiB = 1024 * 1024;
 // state before any case runs: no block below 32 MiB (everything these
 // workloads allocate) is mmapped, and freed memory stays in the heap up to
 // 64 MiB. Caches, the floor and the peer all run in this one state.
+// Called first thing in main(), before any other thread exists.
 bool fixHeapState() {
-  return mallopt(M_MMAP_THRESHOLD, 32 * kMiB) == 1 &&
-         mallopt(M_TRIM_THRESHOLD, 64 * kMiB) == 1;
+  return mallopt(M_MMAP_THRESHOLD, 32 * kMiB) == 1 &&  // NOLINT(concurrency-mt-unsafe)
+         mallopt(M_TRIM_THRESHOLD, 64 * kMiB) == 1;    // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The byte-budgeted MeasurementCache: its operations one by one, then the
 // 512-document workload beside the floor it is measured against.
+#include <array>
+
 #include <benchmark/benchmark.h>
 
 #include "benchmarks/cache_cases.h"
@@ -10,7 +12,7 @@
 namespace morvane::vesk {
 namespace {
 
-constexpr int kMarkdownBytes[] = {64, 4 * 1024, 256 * 1024};
+constexpr std::array<int, 3> kMarkdownBytes{64, 4 * 1024, 256 * 1024};
 
 void forEachMarkdownLength(benchmark::internal::Benchmark* bench) {
   bench->ArgName("markdown");
@@ -42,7 +44,7 @@ BENCHMARK(getHit)
     ->Name("MeasurementCache/get_hit_threads")
     ->ArgName("markdown")
     ->Arg(64)
-    ->Arg(4 * 1024)
+    ->Arg(std::int64_t{4} * 1024)
     ->Threads(1)
     ->Threads(2)
     ->Threads(4)

@@ -32,12 +32,12 @@ class DocumentFloor {
 
   void set(const MeasurementCacheKey& key, CachedSize size);
   void clear() noexcept;
-  std::uint64_t entryCount() const noexcept { return count_; }
-  std::uint64_t accountedBytes() const noexcept { return accounted_; }
+  [[nodiscard]] std::uint64_t entryCount() const noexcept { return count_; }
+  [[nodiscard]] std::uint64_t accountedBytes() const noexcept { return accounted_; }
 
   // The hashes of every key set so far, folded together, so that no
   // compiler drops the hashing.
-  std::uint64_t hashFold() const noexcept { return hashFold_; }
+  [[nodiscard]] std::uint64_t hashFold() const noexcept { return hashFold_; }
 
   // Calls `visit` with each kept document, newest first.
   template <std::invocable<const CacheEntry&> Visitor>

@@ -1,5 +1,6 @@
 #include "benchmarks/key_bytes.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -20,9 +21,9 @@ void appendField(const Field& field, std::string& out) {
     out.append(field);
   } else {
     static_assert(std::is_trivially_copyable_v<Field>);
-    char bytes[sizeof(Field)];
-    std::memcpy(bytes, &field, sizeof(Field));
-    out.append(bytes, sizeof(Field));
+    std::array<char, sizeof(Field)> bytes{};
+    std::memcpy(bytes.data(), &field, sizeof(Field));
+    out.append(bytes.data(), bytes.size());
   }
 }
 

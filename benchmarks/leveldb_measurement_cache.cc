@@ -35,7 +35,7 @@ bool LevelDbMeasurementCache::get(const MeasurementCacheKey& key,
 
 void LevelDbMeasurementCache::setBytes(std::string_view keyBytes,
                                        std::uint64_t charge, CachedSize size) {
-  Value* value = new Value{size, &liveValues_};
+  auto* value = new Value{size, &liveValues_};
   ++liveValues_;
   cache_->Release(cache_->Insert(
       leveldb::Slice(keyBytes.data(), keyBytes.size()), value,

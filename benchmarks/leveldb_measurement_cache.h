@@ -43,9 +43,9 @@ class LevelDbMeasurementCache {
   void clear();
 
   // The sum of the charges of the stored entries, as LevelDB keeps it.
-  std::uint64_t totalCharge() const { return cache_->TotalCharge(); }
+  [[nodiscard]] std::uint64_t totalCharge() const { return cache_->TotalCharge(); }
   // Values LevelDB has not freed yet: the entries it stores.
-  std::uint64_t entryCount() const { return liveValues_; }
+  [[nodiscard]] std::uint64_t entryCount() const { return liveValues_; }
 
  private:
   struct Value;

@@ -10,7 +10,7 @@
 namespace morvane::vesk {
 namespace {
 
-constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 
 TEST(LevelDbMeasurementCache, FindsWhatItStoredAndNothingElse) {
   LevelDbMeasurementCache cache(kMiB);

@@ -2,6 +2,7 @@
 // inserting-set and 512-document workloads, in one program so that both run
 // in the same heap state and the same stretch of a noisy machine.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +26,7 @@
 namespace morvane::vesk {
 namespace {
 
-constexpr int kMarkdownBytes[] = {64, 4 * 1024, 256 * 1024};
+constexpr std::array<int, 3> kMarkdownBytes{64, 4 * 1024, 256 * 1024};
 // Large enough that no shard of LevelDB's cache evicts any of the keys the
 // get cases store.
 constexpr std::size_t kRoomForEverything = std::size_t{1} << 30;
@@ -110,7 +111,7 @@ void levelDbSerializeGetHit(benchmark::State& state) {
 // cache whose capacity is the charge of the entries MeasurementCache holds,
 // so that it too stays full and evicts as it inserts.
 void levelDbInsertEvicting(benchmark::State& state) {
-  const std::size_t markdownBytes = static_cast<std::size_t>(state.range(0));
+  const auto markdownBytes = static_cast<std::size_t>(state.range(0));
   const std::uint64_t charge = entryCharge(benchmarkKey(markdownBytes, 0));
   const std::size_t held = entriesHeld(charge);
   const std::vector<std::string> ring =

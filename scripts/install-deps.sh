@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
-          libgtest-dev libgmock-dev libbenchmark-dev valgrind)
+          libgtest-dev libgmock-dev libbenchmark-dev libleveldb-dev valgrind)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "${package}" >/dev/null 2>&1 || missing+=("${package}")

@@ -20,7 +20,8 @@ void runProgramOver(CacheFault fault,
                         &MeasurementCacheKey::string1) {
   ::dup2(STDERR_FILENO, STDOUT_FILENO);
   FaultyMeasurementCache cache(fault, uncharged);
-  std::exit(runCacheCheck(cache));
+  // The death-test child runs on one thread.
+  std::exit(runCacheCheck(cache));  // NOLINT(concurrency-mt-unsafe)
 }
 
 std::string onlyFailLine(const std::string& message) {

@@ -31,7 +31,7 @@ enum class CacheFault {
 class FaultyMeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
-  static constexpr std::uint64_t kByteBudget = 8 * 1024 * 1024;
+  static constexpr std::uint64_t kByteBudget = std::uint64_t{8} * 1024 * 1024;
 
   explicit FaultyMeasurementCache(
       CacheFault fault,
@@ -82,7 +82,7 @@ class FaultyMeasurementCache {
     entries_.clear();
     bytes_ = 0;
   }
-  std::uint64_t entryCount() const { return entries_.size(); }
+  [[nodiscard]] std::uint64_t entryCount() const { return entries_.size(); }
   template <typename Visitor>
   void forEachEntry(Visitor&& visit) const {
     for (const CacheEntry& entry : entries_) visit(entry);
@@ -91,7 +91,7 @@ class FaultyMeasurementCache {
  private:
   using Entries = std::list<CacheEntry>;
 
-  std::uint64_t charge(const MeasurementCacheKey& key) const {
+  [[nodiscard]] std::uint64_t charge(const MeasurementCacheKey& key) const {
     std::uint64_t bytes = 280;
     for (std::string MeasurementCacheKey::*field :
          {&MeasurementCacheKey::markdown, &MeasurementCacheKey::string1,

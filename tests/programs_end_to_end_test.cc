@@ -15,9 +15,9 @@ namespace {
                                         const std::string& label,
                                         const std::string& entries,
                                         const std::string& peak) {
-  const std::string head = "{\"label\":\"" + label + "\",\"entries\":" +
-                           entries + ",\"peakAccountedBytes\":" + peak +
-                           ",\"elapsedMs\":";
+  const std::string head = R"({"label":")" + label + R"(","entries":)" +
+                           entries + R"(,"peakAccountedBytes":)" + peak +
+                           R"(,"elapsedMs":)";
   const std::string tail =
       ",\"keyStructBytes\":272,\"entryStructBytes\":288}\n";
   if (!text.starts_with(head) || !text.ends_with(tail) ||

@@ -31,8 +31,8 @@ class Pipe {
     closeRead();
     closeWrite();
   }
-  int read() const { return ends_[0]; }
-  int write() const { return ends_[1]; }
+  [[nodiscard]] int read() const { return ends_[0]; }
+  [[nodiscard]] int write() const { return ends_[1]; }
   void closeRead() { close(0); }
   void closeWrite() { close(1); }
 
@@ -51,7 +51,7 @@ void drain(Pipe& out, Pipe& err, ProgramRun& run) {
                             pollfd{err.read(), POLLIN, 0}};
   std::array<std::string*, 2> sinks{&run.standardOutput, &run.standardError};
   int open = 2;
-  char buffer[65536];
+  std::array<char, 65536> buffer;
   while (open > 0) {
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
@@ -59,9 +59,9 @@ void drain(Pipe& out, Pipe& err, ProgramRun& run) {
     }
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
       if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+        sinks[i]->append(buffer.data(), static_cast<std::size_t>(got));
       } else if (got == 0 || errno != EINTR) {
         fds[i].fd = -1;
         --open;
@@ -83,10 +83,10 @@ ProgramRun runProgram(const std::string& path) {
   posix_spawn_file_actions_adddup2(&actions, err.write(), STDERR_FILENO);
 
   std::string program = path;
-  char* argv[] = {program.data(), nullptr};
+  std::array<char*, 2> argv{program.data(), nullptr};
   pid_t pid = 0;
   const int spawned =
-      ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+      ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     throw std::system_error(spawned, std::generic_category(),

@@ -11,7 +11,7 @@
 
 namespace morvane::vesk {
 
-inline constexpr char kPassLine[] =
+inline constexpr const char* kPassLine =
     "PASS cache: 8 MiB byte eviction, oversized keys, updates/removal, "
     "512-entry LRU\n";
 
@@ -26,7 +26,7 @@ inline constexpr char kPassLine[] =
 // any cache offering them can be checked.
 template <typename Cache>
 void runBehaviourChecks(Cache& cache) {
-  constexpr std::size_t kMiB = 1024 * 1024;
+  constexpr std::size_t kMiB = std::size_t{1024} * 1024;
   CachedSize got;  // receives every hit; read only after one
   const auto hits = [&](const MeasurementCacheKey& key) {
     return cache.get(key, got);

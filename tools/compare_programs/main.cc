@@ -18,7 +18,7 @@ using morvane::vesk::ProgramRun;
 // The line of `output` that holds `"label":"<label>"`, without its newline.
 std::optional<std::string> reportLine(const std::string& output,
                                       std::string_view label) {
-  const std::string marker = "{\"label\":\"" + std::string(label) + "\"";
+  const std::string marker = R"({"label":")" + std::string(label) + "\"";
   std::size_t start = 0;
   while (start < output.size()) {
     std::size_t end = output.find('\n', start);
