@@ -4,32 +4,17 @@
 #include <benchmark/benchmark.h>
 
 #include "baseline/measurement_cache.h"
-#include "benchmarks/document_floor.h"
 #include "benchmarks/document_workload.h"
 
 namespace morvane::vesk {
 namespace {
 
-void documentsThroughTheBaseline(benchmark::State& state) {
-  MeasurementCache cache;
-  runDocumentWorkload(state, cache);
-}
-void documentsThroughTheFloor(benchmark::State& state) {
-  DocumentFloor floor;
-  runDocumentWorkload(state, floor);
-  benchmark::DoNotOptimize(floor.hashFold());
-}
-
-BENCHMARK(documentsThroughTheBaseline)
+BENCHMARK(documentsThrough<MeasurementCache>)
     ->Name("BaselineCache/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 BENCHMARK(documentsThroughTheFloor)
     ->Name("Floor/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 
 }  // namespace
 }  // namespace morvane::vesk

@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include "benchmarks/cache_cases.h"
-#include "benchmarks/document_floor.h"
 #include "benchmarks/document_workload.h"
 #include "cache/measurement_cache.h"
 
@@ -50,26 +49,13 @@ BENCHMARK(getHit)
     ->Threads(4)
     ->UseRealTime();
 
-void documentsThroughTheCache(benchmark::State& state) {
-  MeasurementCache cache;
-  runDocumentWorkload(state, cache);
-}
-void documentsThroughTheFloor(benchmark::State& state) {
-  DocumentFloor floor;
-  runDocumentWorkload(state, floor);
-  benchmark::DoNotOptimize(floor.hashFold());
-}
 
-BENCHMARK(documentsThroughTheCache)
+BENCHMARK(documentsThrough<MeasurementCache>)
     ->Name("MeasurementCache/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 BENCHMARK(documentsThroughTheFloor)
     ->Name("Floor/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 
 }  // namespace
 }  // namespace morvane::vesk

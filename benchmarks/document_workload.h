@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/document_benchmark.h"
+#include "benchmarks/document_floor.h"
 
 namespace morvane::vesk {
 
@@ -24,6 +25,28 @@ void runDocumentWorkload(benchmark::State& state, Cache& cache) {
   state.counters["entries"] = static_cast<double>(report.entries);
   state.counters["peakAccountedBytes"] =
       static_cast<double>(report.peakAccountedBytes);
+}
+
+// The document workload through a fresh `Cache`.
+template <typename Cache>
+void documentsThrough(benchmark::State& state) {
+  Cache cache;
+  runDocumentWorkload(state, cache);
+}
+
+// The same memory work with no cache at all: what every cache is divided by.
+inline void documentsThroughTheFloor(benchmark::State& state) {
+  DocumentFloor floor;
+  runDocumentWorkload(state, floor);
+  benchmark::DoNotOptimize(floor.hashFold());
+}
+
+// What every document case shares: its own timing of the insertion loop,
+// long enough repetitions, milliseconds. Use with ->Apply().
+inline void asDocumentCase(benchmark::internal::Benchmark* bench) {
+  bench->UseManualTime()
+      ->MinTime(kDocumentsMinTime)
+      ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace morvane::vesk

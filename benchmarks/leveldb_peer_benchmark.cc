@@ -16,7 +16,6 @@
 #include "bench/document_benchmark.h"
 #include "benchmarks/benchmark_keys.h"
 #include "benchmarks/cache_cases.h"
-#include "benchmarks/document_floor.h"
 #include "benchmarks/document_workload.h"
 #include "benchmarks/key_bytes.h"
 #include "benchmarks/leveldb_measurement_cache.h"
@@ -164,15 +163,6 @@ void levelDbDocuments(benchmark::State& state) {
       static_cast<double>(report.peakAccountedBytes);
 }
 
-void documentsThroughTheCache(benchmark::State& state) {
-  MeasurementCache cache;
-  runDocumentWorkload(state, cache);
-}
-void documentsThroughTheFloor(benchmark::State& state) {
-  DocumentFloor floor;
-  runDocumentWorkload(state, floor);
-  benchmark::DoNotOptimize(floor.hashFold());
-}
 
 BENCHMARK(getHit)
     ->Name("MeasurementCache/get_hit")
@@ -191,21 +181,15 @@ BENCHMARK(levelDbInsertEvicting)
     ->Name("LevelDB/insert_release_evicting")
     ->Apply(forEachMarkdownLength);
 
-BENCHMARK(documentsThroughTheCache)
+BENCHMARK(documentsThrough<MeasurementCache>)
     ->Name("MeasurementCache/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 BENCHMARK(levelDbDocuments)
     ->Name("LevelDB/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 BENCHMARK(documentsThroughTheFloor)
     ->Name("Floor/documents")
-    ->UseManualTime()
-    ->MinTime(kDocumentsMinTime)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(asDocumentCase);
 
 }  // namespace
 }  // namespace morvane::vesk
