@@ -43,9 +43,12 @@ namespace morvane::vesk {
 // half-inserted and every invariant holds. A mutex that cannot be locked
 // raises std::system_error and the operation does nothing.
 //
-// Complexity: get() and set() hash the caller's key once (get() before taking
-// the mutex) and otherwise run in constant time plus one index erase per
-// evicted entry; removeMatchingMarkdown() is linear in the entries stored.
+// Complexity: get() and set() hash the caller's key once and otherwise run in
+// constant time plus one index erase per evicted entry, which hashes nothing;
+// removeMatchingMarkdown() is linear in the entries stored. get() hashes
+// before taking the mutex. set() hashes under it, inside the index insertion
+// that also serves as its lookup: std::unordered_map cannot insert under a
+// hash computed beforehand, and one hash under the mutex costs less than two.
 class MeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
