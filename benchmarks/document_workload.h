@@ -12,19 +12,25 @@ namespace morvane::vesk {
 // of milliseconds, so this gives each repetition several runs.
 inline constexpr double kDocumentsMinTime = 0.5;
 
-// Runs the 512-document workload (runDocumentBenchmark) once per iteration
-// and reports the time it measures itself: the insertion loop alone, not the
-// clear() that precedes it. Register with ->UseManualTime().
-template <typename Cache>
-void runDocumentWorkload(benchmark::State& state, Cache& cache) {
+// Calls `runOnePass` (returning a BenchmarkReport) once per iteration and
+// reports the time each pass measured itself: the insertion loop alone, not
+// the clear() before it. Register with ->Apply(asDocumentCase).
+template <typename RunOnePass>
+void reportDocumentPasses(benchmark::State& state, RunOnePass runOnePass) {
   BenchmarkReport report;
   for (auto _ : state) {
-    report = runDocumentBenchmark(cache);
+    report = runOnePass();
     state.SetIterationTime(report.elapsedMs / 1e3);
   }
   state.counters["entries"] = static_cast<double>(report.entries);
   state.counters["peakAccountedBytes"] =
       static_cast<double>(report.peakAccountedBytes);
+}
+
+// The 512-document workload exactly as the programs run it.
+template <typename Cache>
+void runDocumentWorkload(benchmark::State& state, Cache& cache) {
+  reportDocumentPasses(state, [&cache] { return runDocumentBenchmark(cache); });
 }
 
 // The document workload through a fresh `Cache`.

@@ -157,16 +157,8 @@ BenchmarkReport runLevelDbDocuments(LevelDbMeasurementCache& cache) {
 
 void levelDbDocuments(benchmark::State& state) {
   LevelDbMeasurementCache cache(kBudgetedByteBudget);
-  BenchmarkReport report;
-  for (auto _ : state) {
-    report = runLevelDbDocuments(cache);
-    state.SetIterationTime(report.elapsedMs / 1e3);
-  }
-  state.counters["entries"] = static_cast<double>(report.entries);
-  state.counters["peakAccountedBytes"] =
-      static_cast<double>(report.peakAccountedBytes);
+  reportDocumentPasses(state, [&cache] { return runLevelDbDocuments(cache); });
 }
-
 
 BENCHMARK(getHit)
     ->Name("MeasurementCache/get_hit")
