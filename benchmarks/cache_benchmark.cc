@@ -1,8 +1,8 @@
 // The byte-budgeted MeasurementCache: its operations one by one, then the
 // 512-document workload beside the floor it is measured against.
-#include <array>
-
 #include <benchmark/benchmark.h>
+
+#include <array>
 
 #include "benchmarks/cache_cases.h"
 #include "benchmarks/document_workload.h"
@@ -48,7 +48,14 @@ BENCHMARK(getHit)
     ->Threads(2)
     ->Threads(4)
     ->UseRealTime();
-
+BENCHMARK(setInsertEvictingShared)
+    ->Name("MeasurementCache/set_insert_threads")
+    ->ArgName("markdown")
+    ->Arg(64)
+    ->Arg(std::int64_t{4} * 1024)
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
 
 BENCHMARK(documentsThrough<MeasurementCache>)
     ->Name("MeasurementCache/documents")

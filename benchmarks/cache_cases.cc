@@ -22,10 +22,9 @@ std::size_t markdownBytesOf(const benchmark::State& state) {
 // oldest first in `stored`.
 struct FilledCache {
   FilledCache(std::size_t markdownBytes, std::size_t paddingBytes)
-      : stored(benchmarkKeys(
-            entriesHeld(entryCharge(benchmarkKey(markdownBytes, 0,
-                                                 paddingBytes))),
-            markdownBytes, 0, paddingBytes)) {
+      : stored(benchmarkKeys(entriesHeld(entryCharge(
+                                 benchmarkKey(markdownBytes, 0, paddingBytes))),
+                             markdownBytes, 0, paddingBytes)) {
     for (const MeasurementCacheKey& key : stored) cache.set(key, {1.0, 1.0});
   }
 
@@ -57,8 +56,8 @@ void countEntries(benchmark::State& state, std::size_t entries) {
 // evicts the least recently used one.
 void insertEvicting(benchmark::State& state, std::size_t paddingBytes) {
   const std::size_t markdownBytes = markdownBytesOf(state);
-  const std::size_t held = entriesHeld(
-      entryCharge(benchmarkKey(markdownBytes, 0, paddingBytes)));
+  const std::size_t held =
+      entriesHeld(entryCharge(benchmarkKey(markdownBytes, 0, paddingBytes)));
   const std::vector<MeasurementCacheKey> ring =
       benchmarkKeys(2 * held, markdownBytes, 0, paddingBytes);
   MeasurementCache cache;
@@ -81,8 +80,8 @@ void insertEvicting(benchmark::State& state, std::size_t paddingBytes) {
 void getHit(benchmark::State& state) {
   FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
   const std::vector<MeasurementCacheKey>& keys = filled.stored;
-  std::size_t next = keys.size() * static_cast<std::size_t>(
-                                       state.thread_index()) /
+  std::size_t next = keys.size() *
+                     static_cast<std::size_t>(state.thread_index()) /
                      static_cast<std::size_t>(state.threads());
   std::uint64_t misses = 0;
   CachedSize out;
@@ -131,6 +130,35 @@ void setUpdate(benchmark::State& state) {
 
 void setInsertEvictingByCount(benchmark::State& state) {
   insertEvicting(state, 0);
+}
+
+void setInsertEvictingShared(benchmark::State& state) {
+  // Every thread's ring holds twice what the cache keeps in all, so a key is
+  // evicted long before its thread comes back to it.
+  static std::unique_ptr<MeasurementCache> shared;
+  const std::size_t markdownBytes = markdownBytesOf(state);
+  const std::size_t held =
+      entriesHeld(entryCharge(benchmarkKey(markdownBytes, 0)));
+  const auto thread = static_cast<std::uint32_t>(state.thread_index());
+  const std::vector<MeasurementCacheKey> ring = benchmarkKeys(
+      2 * held, markdownBytes, thread * static_cast<std::uint32_t>(2 * held));
+  if (thread == 0) {
+    shared = std::make_unique<MeasurementCache>();
+    for (std::size_t i = 0; i < held; ++i) shared->set(ring[i], {1.0, 1.0});
+  }
+  std::size_t next = held;
+  for (auto _ : state) {
+    shared->set(ring[next], {2.0, 2.0});
+    if (++next == ring.size()) next = 0;
+  }
+  if (thread == 0) {
+    if (shared->entryCount() != held) {
+      state.SkipWithError("the cache did not stay at its limit");
+    }
+    shared.reset();
+  }
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, held);
 }
 
 void setInsertEvictingByBytes(benchmark::State& state) {

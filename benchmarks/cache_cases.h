@@ -28,6 +28,12 @@ void setUpdate(benchmark::State& state);
 // 256 KiB the cache holds 15 entries and the byte budget evicts instead.
 void setInsertEvictingByCount(benchmark::State& state);
 
+// Inserting set() calls from every thread of a ->Threads(n) run into one
+// shared cache filled to its entry limit, each thread cycling through keys of
+// its own, so that every call inserts and evicts: the case where work done
+// under the mutex decides whether threads overlap.
+void setInsertEvictingShared(benchmark::State& state);
+
 // set() of a new key into a cache whose byte budget is full with fewer than
 // 512 entries, evicting one entry by bytes. At 64 B and 4 KiB each key also
 // carries string1 padding that brings its charge to 32 KiB (256 entries fill
