@@ -1,5 +1,7 @@
 #include "cache/measurement_cache.h"
 
+#include <iterator>
+#include <tuple>
 #include <utility>
 
 namespace morvane::vesk {
@@ -10,10 +12,9 @@ MeasurementCache& MeasurementCache::shared() {
 }
 
 MeasurementCache::MeasurementCache() {
-  // set() indexes a new key before evicting for it, so the index briefly
-  // holds one key more than the limit. Reserving for that many up front means
-  // the index never rehashes and slot iterators stay valid.
-  index_.reserve(kMaxEntries + 1);
+  // Reserving for the most keys the index ever holds means it never rehashes,
+  // so the iterators kept in the slots stay valid.
+  index_.reserve(kMaxEntries);
 }
 
 bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
@@ -30,60 +31,66 @@ bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
 void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   const std::uint64_t charge = entryCharge(key);
   if (charge > kByteBudget) return;
+  const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
 
   std::lock_guard lock(mutex_);
-  // One hash of the caller's key serves both the lookup and, on a miss, the
-  // insertion. A failure here (copying the key, allocating the node) leaves
-  // the cache untouched.
-  const auto [indexed, inserted] = index_.try_emplace(key);
-  if (!inserted) {
-    const EntryList::iterator slot = indexed->second;
+  if (const auto found = index_.find(probe); found != index_.end()) {
+    const EntryList::iterator slot = found->second;
     slot->entry.size = size;
     entries_.splice(entries_.begin(), entries_, slot);
     return;
   }
 
-  // The new key is indexed but not yet listed, so eviction (which takes
-  // listed entries from the back) cannot reach it, and index_.size() counts
-  // it: the entries already stored number index_.size() - 1.
-  while (!entries_.empty() && (index_.size() > kMaxEntries ||
+  // Room first, so that the new copies never coexist with the entries they
+  // displace. `key` may be the stored key of the very entry that eviction
+  // reaches (a key holding a NaN is never found, so passing one back from
+  // forEachEntry inserts anew): that slot is unindexed and uncharged like any
+  // evicted one, but kept to serve as the new entry's list copy, which it
+  // equals byte for byte.
+  EntryList fresh;
+  while (!entries_.empty() && (index_.size() >= kMaxEntries ||
                                accountedBytes_ + charge > kByteBudget)) {
-    evictLeastRecentlyUsed();
+    if (&entries_.back().entry.key == &key) {
+      accountedBytes_ -= charge;
+      index_.erase(entries_.back().indexed);
+      fresh.splice(fresh.begin(), entries_, std::prev(entries_.end()));
+    } else {
+      evictLeastRecentlyUsed();
+    }
   }
 
-  try {
-    // Copied from the index's copy, not from `key`: a key holding a NaN is
-    // never found, so `key` may be a stored entry's own key (a reference
-    // kept from forEachEntry) that the loop above has just evicted.
-    entries_.push_front(Slot{CacheEntry{indexed->first, size}, indexed});
-  } catch (...) {
-    index_.erase(indexed);
-    throw;
+  // A failure in either copy leaves the cache as the evictions left it: the
+  // new entry is in `fresh` until it is both listed and indexed.
+  if (fresh.empty()) {
+    fresh.push_front(Slot{CacheEntry{key, size}, {}});
+  } else {
+    fresh.front().entry.size = size;
   }
-  indexed->second = entries_.begin();
+  Slot& slot = fresh.front();
+  slot.indexed = index_
+                     .emplace(std::piecewise_construct,
+                              std::forward_as_tuple(slot.entry.key, probe.hash),
+                              std::forward_as_tuple(fresh.begin()))
+                     .first;
+  entries_.splice(entries_.begin(), fresh);
   accountedBytes_ += charge;
 }
 
 void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
-  const auto erase = [this](EntryList::iterator slot) {
-    accountedBytes_ -= entryCharge(slot->entry.key);
-    index_.erase(slot->indexed);
-    return entries_.erase(slot);
-  };
+  // Removed entries are unlinked under the mutex and freed after it is
+  // released, when the destructor of `removed` runs. Until then `markdown`
+  // stays readable even when it is the text of a removed entry.
+  EntryList removed;
   std::lock_guard lock(mutex_);
-  // `markdown` may be the text of a stored key (a reference kept from
-  // forEachEntry); that entry is erased last, when nothing compares with it.
-  auto owner = entries_.end();
   for (auto slot = entries_.begin(); slot != entries_.end();) {
-    if (slot->entry.key.markdown != markdown) {
-      ++slot;
-    } else if (&slot->entry.key.markdown == &markdown) {
-      owner = slot++;
-    } else {
-      slot = erase(slot);
+    const auto next = std::next(slot);
+    if (slot->entry.key.markdown == markdown) {
+      accountedBytes_ -= entryCharge(slot->entry.key);
+      index_.erase(slot->indexed);
+      removed.splice(removed.end(), entries_, slot);
     }
+    slot = next;
   }
-  if (owner != entries_.end()) erase(owner);
 }
 
 void MeasurementCache::clear() noexcept {

@@ -7,7 +7,6 @@
 #include <list>
 #include <mutex>
 #include <string>
-#include <type_traits>
 #include <unordered_map>
 
 #include "cache/cached_size.h"
@@ -26,13 +25,22 @@ namespace morvane::vesk {
 // called from any thread at any time; each holds one internal mutex for its
 // whole duration and calls nothing outside the cache while holding it.
 // clear(), entryCount(), forEachEntry() and destruction take no lock: call
-// them only while no other thread uses the cache.
+// them only while no other thread uses the cache. shared() must not be called,
+// nor its instance used, once exit-time destruction has begun (a thread still
+// running when main returns).
 //
 // Ownership: the cache stores its own copies of every key and never refers to
-// a caller's key after returning; get() copies the value out. An argument may
-// be the cache's own stored key or markdown (a reference kept from
-// forEachEntry): set() and removeMatchingMarkdown() stay correct when they
-// evict or remove that very entry.
+// a caller's key after returning; get() copies the value out. A reference to
+// a stored key or markdown kept from forEachEntry may be passed back to set()
+// or removeMatchingMarkdown() only while that entry is still stored and no
+// other thread uses the cache; the call stays correct when it evicts or
+// removes that very entry.
+//
+// Memory: the key copies the cache holds never amount to more than
+// kByteBudget in entryCharge terms, inside set() as well as between
+// operations: set() evicts before it copies a new key, so the only copies
+// beyond those of the accounted entries are the new entry's own, made once
+// there is room for them.
 //
 // Misses and refusals: a miss is reported only by get() returning false. A key
 // whose entryCharge exceeds kByteBudget is never stored: set() returns after
@@ -43,12 +51,10 @@ namespace morvane::vesk {
 // half-inserted and every invariant holds. A mutex that cannot be locked
 // raises std::system_error and the operation does nothing.
 //
-// Complexity: get() and set() hash the caller's key once and otherwise run in
-// constant time plus one index erase per evicted entry, which hashes nothing;
-// removeMatchingMarkdown() is linear in the entries stored. get() hashes
-// before taking the mutex. set() hashes under it, inside the index insertion
-// that also serves as its lookup: std::unordered_map cannot insert under a
-// hash computed beforehand, and one hash under the mutex costs less than two.
+// Complexity: get() and set() hash the caller's key once, before taking the
+// mutex, and otherwise run in constant time plus one index erase per evicted
+// entry, which hashes nothing; removeMatchingMarkdown() is linear in the
+// entries stored and frees what it removes after releasing the mutex.
 class MeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
@@ -98,46 +104,49 @@ class MeasurementCache {
   struct Slot;
   using EntryList = std::list<Slot>;
 
-  // A caller's key with its hash computed before the mutex was taken, so that
-  // a lookup under the mutex only compares.
+  // The index's copy of a key, stored with the key's hash. The hash is
+  // computed once, from the caller's key before the mutex is taken; the index
+  // only ever reads stored hashes, so it never hashes a key itself, whatever
+  // the standard library's insertion does.
+  struct IndexedKey {
+    // Copies the new entry's list copy; by value it would copy, then move.
+    IndexedKey(
+        const MeasurementCacheKey& source,  // NOLINT(modernize-pass-by-value)
+        std::uint64_t keyHash)
+        : key(source), hash(keyHash) {}
+    MeasurementCacheKey key;
+    std::uint64_t hash;
+  };
+  // A caller's key with its hash, for lookups under the mutex.
   struct HashedKey {
     const MeasurementCacheKey& key;
     std::uint64_t hash;
   };
   struct IndexHash {
     using is_transparent = void;
-    // Not noexcept, so that the index stores each key's hash (see
-    // MeasurementCacheKeyHash).
-    std::uint64_t operator()(const MeasurementCacheKey& key) const {
-      return MeasurementCacheKeyHash{}(key);
+    std::uint64_t operator()(const IndexedKey& stored) const noexcept {
+      return stored.hash;
     }
     std::uint64_t operator()(const HashedKey& probe) const noexcept {
       return probe.hash;
     }
   };
-  static_assert(
-      !std::is_nothrow_invocable_v<const IndexHash&, const MeasurementCacheKey&>,
-      "a throwing-capable hash makes the index keep each key's hash");
+  // Compares hashes first, so that a bucket walk reads no key whose hash
+  // differs.
   struct IndexEqual {
     using is_transparent = void;
-    bool operator()(const MeasurementCacheKey& a,
-                    const MeasurementCacheKey& b) const {
-      return a == b;
-    }
-    bool operator()(const HashedKey& a, const MeasurementCacheKey& b) const {
-      return a.key == b;
-    }
-    bool operator()(const MeasurementCacheKey& a, const HashedKey& b) const {
-      return a == b.key;
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return a.hash == b.hash && a.key == b.key;
     }
   };
-  using Index = std::unordered_map<MeasurementCacheKey, EntryList::iterator,
-                                   IndexHash, IndexEqual>;
+  using Index = std::unordered_map<IndexedKey, EntryList::iterator, IndexHash,
+                                   IndexEqual>;
 
   struct Slot {
     CacheEntry entry;
     // The index entry that maps to this slot. Eviction and removal erase the
-    // index through it, so they never hash an evicted key again and still
+    // index through it, so they never look an evicted key up again and still
     // find keys that do not equal themselves (a NaN in a double field).
     Index::iterator indexed;
   };
@@ -150,8 +159,9 @@ class MeasurementCache {
   //    `indexed` designates the index entry whose value designates that slot;
   //  - accountedBytes_ is the sum of entryCharge over entries_ and is at most
   //    kByteBudget;
-  //  - index_ never rehashes (its buckets are reserved for kMaxEntries + 1
-  //    keys, the most it holds inside set()), so the iterators the slots hold
+  //  - every index entry's stored hash is MeasurementCacheKeyHash of its key;
+  //  - index_ never rehashes (its buckets are reserved for kMaxEntries keys,
+  //    and set() evicts before it inserts), so the iterators the slots hold
   //    stay valid for as long as their index entries exist.
   std::uint64_t accountedBytes_ = 0;
   std::mutex mutex_;

@@ -1,4 +1,9 @@
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
 #include <new>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,6 +18,9 @@ namespace {
 using testing::allocationsOnThisThread;
 using testing::disarmAllocationFailure;
 using testing::failNthAllocationOnThisThread;
+using testing::liveBytesOnThisThread;
+using testing::peakLiveBytesOnThisThread;
+using testing::resetPeakLiveBytesOnThisThread;
 
 constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 
@@ -119,6 +127,98 @@ TEST(MeasurementCacheAllocations, InsertingSetMakesOnlyTheTwoCopies) {
   cache.set(key, {1, 1});
   EXPECT_EQ(allocationsOnThisThread() - before, 4u);
 }
+
+// A cache prepared for one set(), and the key that set() stores: `key` may
+// refer into `cache` (a stored key passed back), so it is chosen once the cache
+// is filled.
+struct HeapDuringSetCase {
+  const char* name;
+  std::function<const MeasurementCacheKey&(MeasurementCache&,
+                                           std::vector<MeasurementCacheKey>&)>
+      prepare;
+};
+
+void PrintTo(const HeapDuringSetCase& heapCase, std::ostream* out) {
+  *out << heapCase.name;
+}
+
+class HeapDuringSetTest : public ::testing::TestWithParam<HeapDuringSetCase> {};
+
+// What one list node and one index node may add beyond the key texts.
+constexpr std::int64_t kNodeAllowance = 1024;
+
+TEST_P(HeapDuringSetTest, NeverHoldsMoreThanTheLargerOfBeforeAndAfter) {
+  MeasurementCache cache;
+  std::vector<MeasurementCacheKey> keys;
+  const MeasurementCacheKey& key = GetParam().prepare(cache, keys);
+  const std::int64_t before = liveBytesOnThisThread();
+  resetPeakLiveBytesOnThisThread();
+  cache.set(key, {7, 7});
+  const std::int64_t after = liveBytesOnThisThread();
+  EXPECT_LE(peakLiveBytesOnThisThread() - std::max(before, after),
+            kNodeAllowance)
+      << "before " << before << ", after " << after;
+  EXPECT_EQ(cache.entryCount(), markdownsInOrder(cache).size());
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+}
+
+// Three 1-MiB keys, charged 2097712 bytes each, fill 6293136 of the budget.
+const MeasurementCacheKey& threeMiBKeysThen(
+    MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys,
+    MeasurementCacheKey next) {
+  for (const char letter : {'a', 'b', 'c'}) {
+    cache.set(keyOfLength(kMiB, letter), {1, 1});
+  }
+  keys.push_back(std::move(next));
+  return keys.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MeasurementCacheAllocations, HeapDuringSetTest,
+    ::testing::Values(
+        HeapDuringSetCase{
+            "KeyOfExactlyTheBudgetEvictsEverything",
+            [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
+                -> const MeasurementCacheKey& {
+              return threeMiBKeysThen(cache, keys, keyOfLength(4194024, 'x'));
+            }},
+        HeapDuringSetCase{
+            "FourthMiBKeyEvictsOne",
+            [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
+                -> const MeasurementCacheKey& {
+              return threeMiBKeysThen(cache, keys, keyOfLength(kMiB, 'd'));
+            }},
+        HeapDuringSetCase{
+            "EntryLimitEvictsOne",
+            [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
+                -> const MeasurementCacheKey& {
+              for (int i = 0; i < 512; ++i) {
+                cache.set(keyFor(std::string(4096, 'k') + std::to_string(i)),
+                          {1, 1});
+              }
+              keys.push_back(keyFor(std::string(4096, 'k') + "new"));
+              return keys.back();
+            }},
+        HeapDuringSetCase{
+            // A key holding a NaN is never found, so passing back the stored
+            // key of the least recently used entry inserts it anew and
+            // evicts the entry that owns the argument.
+            "StoredNaNKeyPassedBackEvictsItsOwnEntry",
+            [](MeasurementCache& cache, std::vector<MeasurementCacheKey>&)
+                -> const MeasurementCacheKey& {
+              MeasurementCacheKey nan = keyOfLength(kMiB, 'n');
+              nan.real2 = std::numeric_limits<double>::quiet_NaN();
+              cache.set(nan, {1, 1});
+              cache.set(keyOfLength(kMiB, 'b'), {1, 1});
+              cache.set(keyOfLength(kMiB, 'c'), {1, 1});
+              const MeasurementCacheKey* oldest = nullptr;
+              cache.forEachEntry(
+                  [&](const MeasurementCache::CacheEntry& entry) {
+                    oldest = &entry.key;
+                  });
+              return *oldest;
+            }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace morvane::vesk

@@ -33,8 +33,13 @@ namespace morvane::vesk {
       return ::testing::AssertionFailure()
              << "index entry does not lead back to its list entry";
     }
+    const std::uint64_t hash = MeasurementCacheKeyHash{}(key);
+    if (slot->indexed->first.hash != hash) {
+      return ::testing::AssertionFailure()
+             << "index entry stores a hash that is not its key's";
+    }
     if (key == key) {  // a key holding a NaN equals nothing, itself included
-      const auto found = index.find(key);
+      const auto found = index.find(MeasurementCache::HashedKey{key, hash});
       if (found == index.end() || found->second != slot) {
         return ::testing::AssertionFailure()
                << "listed key of " << key.markdown.size()

@@ -1,5 +1,8 @@
 #include "tests/counting_allocator.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -9,6 +12,8 @@ namespace {
 thread_local std::uint64_t allocations = 0;
 thread_local std::uint64_t failAfter = 0;  // 0: no failure armed
 thread_local bool fired = false;
+thread_local std::int64_t liveBytes = 0;
+thread_local std::int64_t peakLiveBytes = 0;
 
 void* allocate(std::size_t size) {
   ++allocations;
@@ -16,8 +21,17 @@ void* allocate(std::size_t size) {
     fired = true;
     throw std::bad_alloc();
   }
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
+  void* memory = std::malloc(size == 0 ? 1 : size);
+  if (memory == nullptr) throw std::bad_alloc();
+  liveBytes += static_cast<std::int64_t>(malloc_usable_size(memory));
+  peakLiveBytes = std::max(peakLiveBytes, liveBytes);
+  return memory;
+}
+
+void release(void* memory) noexcept {
+  if (memory == nullptr) return;
+  liveBytes -= static_cast<std::int64_t>(malloc_usable_size(memory));
+  std::free(memory);
 }
 
 }  // namespace
@@ -28,6 +42,12 @@ void failNthAllocationOnThisThread(std::uint64_t n) {
   failAfter = n;
   fired = false;
 }
+
+std::int64_t liveBytesOnThisThread() { return liveBytes; }
+
+std::int64_t peakLiveBytesOnThisThread() { return peakLiveBytes; }
+
+void resetPeakLiveBytesOnThisThread() { peakLiveBytes = liveBytes; }
 
 bool disarmAllocationFailure() {
   failAfter = 0;
@@ -42,9 +62,15 @@ void* operator new(std::size_t size) {
 void* operator new[](std::size_t size) {
   return morvane::vesk::testing::allocate(size);
 }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept {
+  morvane::vesk::testing::release(memory);
+}
+void operator delete[](void* memory) noexcept {
+  morvane::vesk::testing::release(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+  morvane::vesk::testing::release(memory);
+}
 void operator delete[](void* memory, std::size_t) noexcept {
-  std::free(memory);
+  morvane::vesk::testing::release(memory);
 }
