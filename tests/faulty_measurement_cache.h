@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <list>
 #include <string>
 
 #include "cache/cached_size.h"
+#include "cache/entry_charge.h"
 #include "cache/measurement_cache_entry.h"
 #include "cache/measurement_cache_key.h"
 
@@ -23,6 +25,17 @@ enum class CacheFault {
   kUpdateKeepsTheOldValue,
   kRemovalKeepsTheBytes,
   kHolds511Entries,
+  kHolds513Entries,
+  kFindMissesTheLeastRecentlyUsed,
+  kEvictsEverythingWhenOverBudget,
+  kRemovalLeavesTheEntry,
+  // Refuses by text length alone (2 x the six lengths >= the budget),
+  // forgetting the record bytes, so a key a few bytes over the budget is
+  // stored.
+  kRefusalForgetsTheRecordBytes,
+  // Pre-checks as above, then evicts and only afterwards refuses a key whose
+  // full charge exceeds the budget.
+  kRefusesOnlyAfterEvicting,
 };
 
 // A deliberately simple byte-budgeted LRU cache (linear search, one list)
@@ -33,9 +46,9 @@ class FaultyMeasurementCache {
   using CacheEntry = MeasurementCacheEntry;
   static constexpr std::uint64_t kByteBudget = std::uint64_t{8} * 1024 * 1024;
 
-  explicit FaultyMeasurementCache(
-      CacheFault fault,
-      std::string MeasurementCacheKey::*uncharged = &MeasurementCacheKey::string1)
+  explicit FaultyMeasurementCache(CacheFault fault,
+                                  std::string MeasurementCacheKey::*uncharged =
+                                      &MeasurementCacheKey::string1)
       : fault_(fault), uncharged_(uncharged) {}
 
   bool get(const MeasurementCacheKey& key, CachedSize& out) {
@@ -51,19 +64,25 @@ class FaultyMeasurementCache {
     if (fault_ == CacheFault::kEvictsBeforeRefusingAnOversizedKey) {
       evictWhile([&] { return bytes_ + cost > kByteBudget; });
     }
-    const bool refused = fault_ == CacheFault::kRefusesAChargeEqualToTheBudget
-                             ? cost >= kByteBudget
-                             : cost > kByteBudget;
-    if (refused) return;
+    if (refused(cost)) return;
     if (const auto found = find(key); found != entries_.end()) {
       if (fault_ != CacheFault::kUpdateKeepsTheOldValue) found->size = size;
       toFront(found);
       return;
     }
-    const std::size_t limit = fault_ == CacheFault::kHolds511Entries ? 511 : 512;
+    const std::size_t limit = fault_ == CacheFault::kHolds511Entries   ? 511
+                              : fault_ == CacheFault::kHolds513Entries ? 513
+                                                                       : 512;
+    if (fault_ == CacheFault::kEvictsEverythingWhenOverBudget &&
+        bytes_ + cost > kByteBudget) {
+      clear();
+    }
     evictWhile([&] {
       return entries_.size() >= limit || bytes_ + cost > kByteBudget;
     });
+    if (fault_ == CacheFault::kRefusesOnlyAfterEvicting && cost > kByteBudget) {
+      return;
+    }
     entries_.push_front(CacheEntry{key, size});
     bytes_ += cost;
   }
@@ -74,7 +93,7 @@ class FaultyMeasurementCache {
       if (fault_ != CacheFault::kRemovalKeepsTheBytes) {
         bytes_ -= charge(entry.key);
       }
-      return true;
+      return fault_ != CacheFault::kRemovalLeavesTheEntry;
     });
   }
 
@@ -105,9 +124,27 @@ class FaultyMeasurementCache {
     }
     return fault_ == CacheFault::kChargesOneCopy ? bytes : 2 * bytes;
   }
+  [[nodiscard]] bool refused(std::uint64_t cost) const {
+    switch (fault_) {
+      case CacheFault::kRefusesAChargeEqualToTheBudget:
+        return cost >= kByteBudget;
+      case CacheFault::kRefusalForgetsTheRecordBytes:
+      case CacheFault::kRefusesOnlyAfterEvicting:
+        return cost - 2 * kEntryOverheadBytes >= kByteBudget;
+      default:
+        return cost > kByteBudget;
+    }
+  }
   Entries::iterator find(const MeasurementCacheKey& key) {
-    return std::find_if(entries_.begin(), entries_.end(),
-                        [&](const CacheEntry& entry) { return entry.key == key; });
+    // The faulty search stops one entry early: it never sees the back.
+    const auto last = fault_ == CacheFault::kFindMissesTheLeastRecentlyUsed &&
+                              !entries_.empty()
+                          ? std::prev(entries_.end())
+                          : entries_.end();
+    const auto found =
+        std::find_if(entries_.begin(), last,
+                     [&](const CacheEntry& entry) { return entry.key == key; });
+    return found == last ? entries_.end() : found;
   }
   void toFront(Entries::iterator entry) {
     entries_.splice(entries_.begin(), entries_, entry);
