@@ -2,7 +2,7 @@
 # Builds the bench preset (g++ -O2, Google Benchmark), runs the tests of the
 # benchmarks' support code, then every benchmark program: each case repeated
 # in random order, medians reported. The document cases then run once more
-# with glibc's `rep movsb` copies turned off (see README, Performance).
+# with glibc's `rep movsb` copies turned off (see docs/performance.md).
 # Raw results go to build/bench/results/. Takes about three minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,9 +3,11 @@
 # clang-tidy over the sources), AddressSanitizer with
 # UndefinedBehaviorSanitizer, ThreadSanitizer on the concurrency tests, a
 # bounded libFuzzer run of the cache against its reference model, and last
-# the g++ build's programs and tests again under valgrind's memcheck.
+# the g++ build's programs and tests again under valgrind's memcheck. First
+# installs every Debian package this needs that is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
 
 presets=(dev clang asan tsan fuzz)
 for preset in "${presets[@]}"; do
