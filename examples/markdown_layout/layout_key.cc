@@ -1,0 +1,27 @@
+#include "examples/markdown_layout/layout_key.h"
+
+namespace morvane::vesk::markdown_layout {
+
+MeasurementCacheKey layoutKey(const Block& block,
+                              const LayoutOptions& options) {
+  namespace f = key_field;
+  MeasurementCacheKey key{};
+  key.*f::kSource = block.source;
+  key.*f::kFontSize = options.fontSize;
+  key.*f::kMaxWidth = options.maxWidth;
+  key.*f::kLineSpacing = options.lineSpacing;
+  key.*f::kKerning = options.kerning;
+  key.*f::kTableRow = block.tableRow;
+  key.*f::kTableHeaderRow = block.tableHeaderRow;
+  key.*f::kTableColumns = block.tableRow ? block.tableColumns : 0;
+  key.*f::kHeadingLevel = block.headingLevel;
+  key.*f::kFlavor = MarkdownFlavor::kGitHub;
+  key.*f::kRegularFont = options.regularFont;
+  key.*f::kBoldFont = options.boldFont;
+  key.*f::kObliqueFont = options.obliqueFont;
+  key.*f::kBoldObliqueFont = options.boldObliqueFont;
+  key.*f::kMonospaceFont = options.monospaceFont;
+  return key;
+}
+
+}  // namespace morvane::vesk::markdown_layout
