@@ -88,11 +88,14 @@ std::string readGzip(const std::string& path) {
       text.append(buffer.data(), static_cast<std::size_t>(got));
       continue;
     }
-    if (got < 0) {
-      int code = 0;
-      error = std::string("invalid gzip data: ") + ::gzerror(file, &code);
-    }
     break;
+  }
+  // A stream cut short ends the reads without a negative count but leaves
+  // Z_BUF_ERROR ("unexpected end of file") behind.
+  int code = Z_OK;
+  const char* message = ::gzerror(file, &code);
+  if (code != Z_OK) {
+    error = std::string("invalid gzip data: ") + message;
   }
   // zlib reads data without a gzip header as it is; a .gz name promises gzip.
   const bool direct = ::gzdirect(file) != 0;
