@@ -34,7 +34,8 @@ BlockLayout BlockLayouter::layOut(const Block& block,
                                   const LayoutOptions& options,
                                   LayoutCounts& counts) {
   ++counts.blocks;
-  const MeasurementCacheKey key = layoutKey(block, options);
+  fillLayoutKey(block, options, key_);
+  const MeasurementCacheKey& key = key_;
   BlockLayout layout;
   if (mode_ == CacheMode::kNone) {
     layout.size = measureBlock(key, shaper_);

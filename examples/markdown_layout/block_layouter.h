@@ -52,6 +52,7 @@ class BlockLayouter {
   bool verify_;
   MeasurementCache& cache_;
   TextShaper shaper_;
+  MeasurementCacheKey key_;  // rebuilt for each block, buffers reused
 };
 
 }  // namespace morvane::vesk::markdown_layout

@@ -2,10 +2,9 @@
 
 namespace morvane::vesk::markdown_layout {
 
-MeasurementCacheKey layoutKey(const Block& block,
-                              const LayoutOptions& options) {
+void fillLayoutKey(const Block& block, const LayoutOptions& options,
+                   MeasurementCacheKey& key) {
   namespace f = key_field;
-  MeasurementCacheKey key{};
   key.*f::kSource = block.source;
   key.*f::kFontSize = options.fontSize;
   key.*f::kMaxWidth = options.maxWidth;
@@ -21,6 +20,16 @@ MeasurementCacheKey layoutKey(const Block& block,
   key.*f::kObliqueFont = options.obliqueFont;
   key.*f::kBoldObliqueFont = options.boldObliqueFont;
   key.*f::kMonospaceFont = options.monospaceFont;
+  // Every other field stays at zero.
+  key.flag4 = key.flag5 = key.flag6 = key.flag7 = false;
+  key.flag8 = key.flag9 = key.flag10 = false;
+  key.unsigned2 = key.unsigned3 = 0;
+}
+
+MeasurementCacheKey layoutKey(const Block& block,
+                              const LayoutOptions& options) {
+  MeasurementCacheKey key{};
+  fillLayoutKey(block, options, key);
   return key;
 }
 

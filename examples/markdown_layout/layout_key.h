@@ -26,8 +26,8 @@ struct LayoutOptions {
   std::string monospaceFont = "DejaVuSansMono.ttf";
 };
 
-// Which MeasurementCacheKey field holds which layout input. layoutKey() is the
-// only writer of keys and measureBlock() reads them through these names
+// Which MeasurementCacheKey field holds which layout input. fillLayoutKey()
+// is the only writer of keys and measureBlock() reads them through these names
 // alone, so a block's size is a function of its key: equal keys measure equal
 // sizes by construction. Every field not listed stays zero.
 //
@@ -64,6 +64,12 @@ inline constexpr auto kObliqueFont = &MeasurementCacheKey::string3;
 inline constexpr auto kBoldObliqueFont = &MeasurementCacheKey::string4;
 inline constexpr auto kMonospaceFont = &MeasurementCacheKey::string5;
 }  // namespace key_field
+
+// Makes `key` the key of laying out `block` with `options`, per the table
+// above, reusing the key's string buffers: a key kept per thread is rebuilt
+// for each block without allocating once its buffers are large enough.
+void fillLayoutKey(const Block& block, const LayoutOptions& options,
+                   MeasurementCacheKey& key);
 
 // The key of laying out `block` with `options`, per the table above.
 MeasurementCacheKey layoutKey(const Block& block, const LayoutOptions& options);
