@@ -88,6 +88,7 @@ ProgramRun runProgram(const std::string& path,
   std::vector<std::string> strings{path};
   strings.insert(strings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(strings.size() + 1);
   for (std::string& string : strings) argv.push_back(string.data());
   argv.push_back(nullptr);
   pid_t pid = 0;

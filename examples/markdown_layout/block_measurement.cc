@@ -244,7 +244,7 @@ class Measurer {
     }
   }
 
-  const std::string& fontFile(InlineStyle style) const {
+  [[nodiscard]] const std::string& fontFile(InlineStyle style) const {
     namespace f = key_field;
     if (style.monospace) return key_.*f::kMonospaceFont;
     if (style.bold && style.oblique) return key_.*f::kBoldObliqueFont;
@@ -273,7 +273,7 @@ class Measurer {
     return Size{lines.widestLine, lines.height};
   }
 
-  double gap() const { return fontSize_ / 2; }
+  [[nodiscard]] double gap() const { return fontSize_ / 2; }
 
   const MeasurementCacheKey& key_;
   TextShaper& shaper_;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -21,6 +20,11 @@ namespace fs = std::filesystem;
 
 bool isMarkdownName(const std::string& name) {
   return name.ends_with(".md") || name.ends_with(".md.gz");
+}
+
+// The text of the current errno (std::strerror is not thread-safe).
+std::string errnoText() {
+  return std::error_code(errno, std::generic_category()).message();
 }
 
 [[noreturn]] void fail(const std::string& path, const std::string& reason) {
@@ -49,9 +53,9 @@ class Descriptor {
 // sure it is a regular file.
 Descriptor openRegularFile(const std::string& path) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) fail(path, std::strerror(errno));
+  if (fd.get() < 0) fail(path, errnoText());
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) fail(path, std::strerror(errno));
+  if (::fstat(fd.get(), &info) != 0) fail(path, errnoText());
   if (S_ISDIR(info.st_mode)) fail(path, "is a directory, not a file");
   if (!S_ISREG(info.st_mode)) fail(path, "not a regular file");
   return fd;
@@ -66,7 +70,7 @@ std::string readPlain(const std::string& path) {
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
-      fail(path, std::string("cannot read: ") + std::strerror(errno));
+      fail(path, "cannot read: " + errnoText());
     }
     text.append(buffer.data(), static_cast<std::size_t>(got));
   }

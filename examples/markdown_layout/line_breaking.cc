@@ -43,7 +43,7 @@ class LineBuilder {
   }
 
  private:
-  bool fits(double width) const {
+  [[nodiscard]] bool fits(double width) const {
     return lineWidth_ + pendingSpace_ + width <= maxWidth_;
   }
   void place(std::span<const Cluster> clusters, double width) {

@@ -133,6 +133,7 @@ std::vector<Frame> planSession(const std::vector<Document>& documents,
     return it->second;
   };
   std::vector<std::size_t> counts;
+  counts.reserve(documents.size());
   for (const Document& document : documents) {
     counts.push_back(document.blocks.size());
   }
@@ -211,7 +212,7 @@ int run(const CommandLine& line) {
       if (report.result.mismatch) {
         throw InputError(describe(*report.result.mismatch, documents));
       }
-      runs.push_back(std::move(report));
+      runs.push_back(report);
     };
     replay(CacheMode::kNone, 1);
     cache.clear();  // no thread uses the cache between replays

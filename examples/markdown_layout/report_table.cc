@@ -57,7 +57,7 @@ Row figures(const RunReport& run, const StepTotals& step,
   const LayoutCounts& c = step.counts;
   const bool cached = run.mode == CacheMode::kCached;
   const double ms = static_cast<double>(step.wallNanoseconds) / 1e6;
-  const double lookups = static_cast<double>(c.hits + c.misses);
+  const auto lookups = static_cast<double>(c.hits + c.misses);
   Row row{
       std::to_string(run.threads),
       std::to_string(c.blocks),

@@ -2,10 +2,10 @@
 // temporary directory, and over bad inputs.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,7 +49,7 @@ class TemporaryDirectory {
 
   [[nodiscard]] std::string writeGzip(const std::string& name,
                                       const std::string& content) const {
-    const std::string file = write(name, "");
+    std::string file = write(name, "");
     gzFile gz = ::gzopen(file.c_str(), "wb");
     ::gzwrite(gz, content.data(), static_cast<unsigned>(content.size()));
     ::gzclose(gz);
