@@ -9,6 +9,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -210,7 +211,7 @@ int run(const CommandLine& line) {
                                        progress.update(done, total);
                                      })};
       if (report.result.mismatch) {
-        throw InputError(describe(*report.result.mismatch, documents));
+        throw std::runtime_error(describe(*report.result.mismatch, documents));
       }
       runs.push_back(report);
     };
@@ -223,6 +224,13 @@ int run(const CommandLine& line) {
 
   std::cout << "Whole session:\n\n";
   printRunTable(std::cout, runs);
+  if (line.threads.size() > 1) {
+    std::cout << '\n';
+    printThreadScaling(std::cout, runs);
+  }
+  std::cout << "\nRepaint frames served wholly by the cache, against the same "
+               "frames without it:\n\n";
+  printServedFrameTable(std::cout, runs, frames);
   std::cout << "\nBy step:\n\n";
   printStepTable(std::cout, runs);
   if (line.verify)

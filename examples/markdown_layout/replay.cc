@@ -75,18 +75,35 @@ ReplayResult replaySession(const std::vector<Document>& documents,
     }
   });
 
+  // Misses so far, over all threads; read only between frames.
+  const auto misses = [&] {
+    std::uint64_t sum = 0;
+    for (const auto& state : states) {
+      for (const LayoutCounts& counts : state->counts) sum += counts.misses;
+    }
+    return sum;
+  };
+
   ReplayResult result;
+  result.frameNanoseconds.reserve(frames.size());
+  result.servedByCache.reserve(frames.size());
   for (frameIndex = 0; frameIndex < frames.size(); ++frameIndex) {
     frame = &frames[frameIndex];
     options = optionsFor(frame->width);
+    const std::uint64_t missesBefore = misses();
     const auto start = std::chrono::steady_clock::now();
     workers.run(frame->endBlock - frame->firstBlock);
-    StepTotals& step = result.steps[static_cast<std::size_t>(frame->kind)];
-    step.wallNanoseconds +=
+    const std::int64_t wall =
         std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::chrono::steady_clock::now() - start)
             .count();
+    StepTotals& step = result.steps[static_cast<std::size_t>(frame->kind)];
+    step.wallNanoseconds += wall;
     ++step.frames;
+    result.frameNanoseconds.push_back(wall);
+    result.servedByCache.push_back(settings.mode == CacheMode::kCached &&
+                                   frame->endBlock > frame->firstBlock &&
+                                   misses() == missesBefore);
     if (progress) progress(frameIndex + 1, frames.size());
   }
 

@@ -36,6 +36,10 @@ struct Mismatch {
 struct ReplayResult {
   std::array<StepTotals, kStepKindCount> steps;  // indexed by StepKind
   std::optional<Mismatch> mismatch;
+  // Per frame of the session: its wall time, and whether it measured
+  // nothing (the cached mode, every block a hit; never without the cache).
+  std::vector<std::int64_t> frameNanoseconds;
+  std::vector<bool> servedByCache;
 
   [[nodiscard]] StepTotals total() const;
 };

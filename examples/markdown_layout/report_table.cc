@@ -10,9 +10,10 @@ namespace {
 
 using Row = std::vector<std::string>;
 
-// Prints a markdown table: the first column left-aligned, the others right.
+// Prints a markdown table: the first `leftColumns` columns left-aligned, the
+// others right-aligned.
 void printTable(std::ostream& out, const Row& header,
-                const std::vector<Row>& rows) {
+                const std::vector<Row>& rows, std::size_t leftColumns = 1) {
   std::vector<std::size_t> widths(header.size(), 0);
   const auto measure = [&](const Row& row) {
     for (std::size_t c = 0; c < row.size(); ++c) {
@@ -25,7 +26,7 @@ void printTable(std::ostream& out, const Row& header,
     out << '|';
     for (std::size_t c = 0; c < row.size(); ++c) {
       const std::string pad(widths[c] - row[c].size(), ' ');
-      out << ' ' << (c == 0 ? row[c] + pad : pad + row[c]) << " |";
+      out << ' ' << (c < leftColumns ? row[c] + pad : pad + row[c]) << " |";
     }
     out << '\n';
   };
@@ -33,7 +34,7 @@ void printTable(std::ostream& out, const Row& header,
   out << '|';
   for (std::size_t c = 0; c < header.size(); ++c) {
     const std::string dashes(widths[c] + 1, '-');
-    out << (c == 0 ? ":" + dashes + "|" : dashes + ":|");
+    out << (c < leftColumns ? ":" + dashes + "|" : dashes + ":|");
   }
   out << '\n';
   for (const Row& row : rows) print(row);
@@ -134,6 +135,69 @@ void printStepTable(std::ostream& out, const std::vector<RunReport>& runs) {
                  std::string(stepKindName(static_cast<StepKind>(kind))));
       rows.push_back(std::move(row));
     }
+  }
+  printTable(out, header, rows, 2);
+}
+
+void printThreadScaling(std::ostream& out, const std::vector<RunReport>& runs) {
+  for (const CacheMode mode : {CacheMode::kNone, CacheMode::kCached}) {
+    const RunReport* one = nullptr;
+    for (const RunReport& run : runs) {
+      if (run.mode == mode && run.pass == 1 && run.threads == 1) one = &run;
+    }
+    if (one == nullptr) continue;
+    const auto oneTime =
+        static_cast<double>(one->result.total().wallNanoseconds);
+    for (const RunReport& run : runs) {
+      if (run.mode != mode || run.pass != 1 || run.threads == 1) continue;
+      const auto time = static_cast<double>(run.result.total().wallNanoseconds);
+      out << run.threads << " threads against 1, "
+          << (mode == CacheMode::kNone ? "without the cache"
+                                       : "through the cache")
+          << ": " << (time > 0 ? fixed(oneTime / time, 2) : "-")
+          << "x faster\n";
+    }
+  }
+}
+
+void printServedFrameTable(std::ostream& out,
+                           const std::vector<RunReport>& runs,
+                           const std::vector<Frame>& frames) {
+  const Row header{
+      "mode",      "threads",     "frames",          "blocks",
+      "cached ms", "no-cache ms", "cached us/block", "no-cache us/block",
+      "speedup"};
+  std::vector<Row> rows;
+  for (const RunReport& run : runs) {
+    const RunReport* baseline = noCacheRun(runs, run.threads);
+    if (run.mode != CacheMode::kCached || baseline == nullptr) continue;
+    std::size_t served = 0;
+    std::size_t blocks = 0;
+    std::int64_t cached = 0;
+    std::int64_t uncached = 0;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      if (!run.result.servedByCache[f]) continue;
+      ++served;
+      blocks += frames[f].endBlock - frames[f].firstBlock;
+      cached += run.result.frameNanoseconds[f];
+      uncached += baseline->result.frameNanoseconds[f];
+    }
+    const auto perBlock = [&](std::int64_t ns) {
+      return blocks > 0 ? fixed(static_cast<double>(ns) / 1e3 /
+                                    static_cast<double>(blocks),
+                                2)
+                        : "-";
+    };
+    rows.push_back(Row{
+        modeName(run), std::to_string(run.threads), std::to_string(served),
+        std::to_string(blocks), fixed(static_cast<double>(cached) / 1e6, 1),
+        fixed(static_cast<double>(uncached) / 1e6, 1), perBlock(cached),
+        perBlock(uncached),
+        cached > 0
+            ? fixed(static_cast<double>(uncached) / static_cast<double>(cached),
+                    1) +
+                  "x"
+            : "-"});
   }
   printTable(out, header, rows);
 }

@@ -28,6 +28,17 @@ void printRunTable(std::ostream& out, const std::vector<RunReport>& runs);
 // The same per step kind, one row per kind and run, steps in session order.
 void printStepTable(std::ostream& out, const std::vector<RunReport>& runs);
 
+// For each mode, how much faster each thread count's first pass ran than the
+// one-thread run's; nothing without a one-thread run.
+void printThreadScaling(std::ostream& out, const std::vector<RunReport>& runs);
+
+// One row per cached run: the frames it served wholly from the cache (every
+// block a hit), their blocks, and their wall time against the same frames in
+// the no-cache run with the same thread count.
+void printServedFrameTable(std::ostream& out,
+                           const std::vector<RunReport>& runs,
+                           const std::vector<Frame>& frames);
+
 }  // namespace morvane::vesk::markdown_layout
 
 #endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_REPORT_TABLE_H_
