@@ -1,5 +1,7 @@
 #include "examples/markdown_layout/replay.h"
 
+#include <time.h>
+
 #include <chrono>
 #include <memory>
 
@@ -16,6 +18,12 @@ struct ThreadState {
   std::array<LayoutCounts, kStepKindCount> counts;
   std::optional<Mismatch> mismatch;
 };
+
+std::int64_t processCpuNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 
 bool before(const Mismatch& a, const Mismatch& b) {
   return a.frame != b.frame ? a.frame < b.frame : a.block < b.block;
@@ -87,6 +95,8 @@ ReplayResult replaySession(const std::vector<Document>& documents,
   ReplayResult result;
   result.frameNanoseconds.reserve(frames.size());
   result.servedByCache.reserve(frames.size());
+  const std::int64_t cpuStart = processCpuNanoseconds();
+  const auto replayStart = std::chrono::steady_clock::now();
   for (frameIndex = 0; frameIndex < frames.size(); ++frameIndex) {
     frame = &frames[frameIndex];
     options = optionsFor(frame->width);
@@ -106,6 +116,11 @@ ReplayResult replaySession(const std::vector<Document>& documents,
                                    misses() == missesBefore);
     if (progress) progress(frameIndex + 1, frames.size());
   }
+  result.cpuNanoseconds = processCpuNanoseconds() - cpuStart;
+  result.replayWallNanoseconds =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now() - replayStart)
+          .count();
 
   for (const auto& state : states) {
     for (std::size_t k = 0; k < kStepKindCount; ++k) {

@@ -40,6 +40,11 @@ struct ReplayResult {
   // nothing (the cached mode, every block a hit; never without the cache).
   std::vector<std::int64_t> frameNanoseconds;
   std::vector<bool> servedByCache;
+  // The process's CPU time and the wall time over the whole replay: their
+  // ratio is how many cores the replay had (workers waiting between frames
+  // spin for up to 50 us, which counts).
+  std::int64_t cpuNanoseconds = 0;
+  std::int64_t replayWallNanoseconds = 0;
 
   [[nodiscard]] StepTotals total() const;
 };

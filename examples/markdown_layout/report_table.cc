@@ -93,9 +93,9 @@ const RunReport* noCacheRun(const std::vector<RunReport>& runs,
 }  // namespace
 
 void printRunTable(std::ostream& out, const std::vector<RunReport>& runs) {
-  const Row header{"mode",     "threads", "blocks",        "measured",
-                   "hits",     "misses",  "hit rate",      "total ms",
-                   "us/block", "speedup", "in cache calls"};
+  const Row header{"mode",     "threads", "blocks",         "measured",
+                   "hits",     "misses",  "hit rate",       "total ms",
+                   "us/block", "speedup", "in cache calls", "cores used"};
   std::vector<Row> rows;
   for (const RunReport& run : runs) {
     const StepTotals total = run.result.total();
@@ -114,6 +114,9 @@ void printRunTable(std::ostream& out, const std::vector<RunReport>& runs) {
                     2) +
                   "%"
             : "-");
+    const auto cpu = static_cast<double>(run.result.cpuNanoseconds);
+    const auto wall = static_cast<double>(run.result.replayWallNanoseconds);
+    row.push_back(wall > 0 ? fixed(cpu / wall, 2) : "-");
     rows.push_back(std::move(row));
   }
   printTable(out, header, rows);

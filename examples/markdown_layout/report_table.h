@@ -22,7 +22,8 @@ struct RunReport {
 // A markdown table, one row per run: blocks laid out, measurements, hits,
 // misses, hit rate, total time, microseconds per block, speedup over the
 // no-cache run with the same thread count, and the share of the threads'
-// time spent inside cache calls (cache time / (threads x wall time)).
+// time spent inside cache calls (cache time / (threads x wall time)), and
+// how many cores the replay ran on (CPU time / wall time).
 void printRunTable(std::ostream& out, const std::vector<RunReport>& runs);
 
 // The same per step kind, one row per kind and run, steps in session order.
