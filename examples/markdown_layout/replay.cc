@@ -1,8 +1,7 @@
 #include "examples/markdown_layout/replay.h"
 
-#include <time.h>
-
 #include <chrono>
+#include <ctime>
 #include <memory>
 
 #include "examples/markdown_layout/frame_workers.h"
