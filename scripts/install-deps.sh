@@ -11,7 +11,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
           libgtest-dev libgmock-dev libbenchmark-dev libleveldb-dev valgrind
-          pkg-config)
+          # examples/markdown_layout and its default documents
+          pkg-config libcmark-gfm-dev libcmark-gfm-extensions-dev
+          libharfbuzz-dev libfreetype-dev zlib1g-dev fonts-dejavu-core
+          docker-doc)
 # The release preset: the three programs of ./scripts/run-main.sh.
 program_packages=(cmake ninja-build g++)
 

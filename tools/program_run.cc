@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
 extern char** environ;
 
@@ -72,7 +73,8 @@ void drain(Pipe& out, Pipe& err, ProgramRun& run) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::string& path) {
+ProgramRun runProgram(const std::string& path,
+                      const std::vector<std::string>& arguments) {
   Pipe out;
   Pipe err;
   posix_spawn_file_actions_t actions;
@@ -82,11 +84,16 @@ ProgramRun runProgram(const std::string& path) {
   posix_spawn_file_actions_adddup2(&actions, out.write(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write(), STDERR_FILENO);
 
-  std::string program = path;
-  std::array<char*, 2> argv{program.data(), nullptr};
+  // posix_spawn takes non-const strings; these copies outlive the call.
+  std::vector<std::string> strings{path};
+  strings.insert(strings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  argv.reserve(strings.size() + 1);
+  for (std::string& string : strings) argv.push_back(string.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned =
-      ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = ::posix_spawn(&pid, path.c_str(), &actions, nullptr,
+                                    argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     throw std::system_error(spawned, std::generic_category(),

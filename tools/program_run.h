@@ -2,6 +2,7 @@
 #define VESK_TOOLS_PROGRAM_RUN_H_
 
 #include <string>
+#include <vector>
 
 namespace morvane::vesk {
 
@@ -14,10 +15,11 @@ struct ProgramRun {
   long peakResidentKiB = 0;  // its peak resident set size, as the kernel saw it
 };
 
-// Runs the program at `path` with no arguments and an empty standard input,
-// waits for it and collects its output and resource use. Throws
-// std::system_error when the program cannot be started.
-ProgramRun runProgram(const std::string& path);
+// Runs the program at `path` with `arguments` (none by default) and an empty
+// standard input, waits for it and collects its output and resource use.
+// Throws std::system_error when the program cannot be started.
+ProgramRun runProgram(const std::string& path,
+                      const std::vector<std::string>& arguments = {});
 
 }  // namespace morvane::vesk
 

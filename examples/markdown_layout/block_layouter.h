@@ -1,0 +1,60 @@
+#ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_LAYOUTER_H_
+#define VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_LAYOUTER_H_
+
+#include <cstdint>
+
+#include "cache/cached_size.h"
+#include "cache/measurement_cache.h"
+#include "examples/markdown_layout/block_extraction.h"
+#include "examples/markdown_layout/layout_key.h"
+#include "examples/markdown_layout/text_shaper.h"
+
+namespace morvane::vesk::markdown_layout {
+
+enum class CacheMode : std::uint8_t {
+  kNone,    // measure every block
+  kCached,  // ask the cache first, store what was measured
+};
+
+// What laying out blocks did. Counts add up across blocks and threads.
+struct LayoutCounts {
+  std::uint64_t blocks = 0;
+  std::uint64_t measurements = 0;  // excluding the re-measurements of verify
+  std::uint64_t hits = 0;
+  std::uint64_t misses = 0;
+  std::int64_t cacheNanoseconds = 0;  // wall time inside get() and set()
+
+  LayoutCounts& operator+=(const LayoutCounts& other);
+};
+
+struct BlockLayout {
+  CachedSize size;        // what the layout used: from the cache or measured
+  bool mismatch = false;  // verify: a fresh measurement differs from the hit
+  CachedSize measured;    // that fresh measurement, when verified
+};
+
+// Lays out blocks the same way in both modes: it builds the block's key, and
+// measures from the key; the cached mode asks `cache` before measuring and
+// stores after. The time inside get() and set() is taken by the wall clock
+// around each call. With `verify`, every hit is measured again and compared.
+//
+// Thread safety: none; give each thread its own BlockLayouter (it owns a
+// TextShaper). The cache may be shared.
+class BlockLayouter {
+ public:
+  BlockLayouter(CacheMode mode, bool verify, MeasurementCache& cache);
+
+  BlockLayout layOut(const Block& block, const LayoutOptions& options,
+                     LayoutCounts& counts);
+
+ private:
+  CacheMode mode_;
+  bool verify_;
+  MeasurementCache& cache_;
+  TextShaper shaper_;
+  MeasurementCacheKey key_;  // rebuilt for each block, buffers reused
+};
+
+}  // namespace morvane::vesk::markdown_layout
+
+#endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_LAYOUTER_H_

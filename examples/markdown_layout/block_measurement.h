@@ -1,0 +1,25 @@
+#ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_MEASUREMENT_H_
+#define VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_MEASUREMENT_H_
+
+#include "cache/cached_size.h"
+#include "cache/measurement_cache_key.h"
+#include "examples/markdown_layout/text_shaper.h"
+
+namespace morvane::vesk::markdown_layout {
+
+// Lays out the block a layoutKey() key describes and returns its size: the
+// widest line (indentation included) and the total height, in pixels.
+//
+// It reads nothing but the key's fields (through key_field) and the fonts
+// they name, and the layout is deterministic, so equal keys always measure
+// equal sizes. It parses the key's source, shapes each inline run in its own
+// face (regular, bold, oblique, bold oblique or monospace), breaks the runs
+// of a paragraph into lines together and stacks blocks with a gap of half
+// the font size; list items and block quotes are indented, table cells share
+// the width equally. Throws what TextShaper throws. Thread-safe as long as
+// each thread passes its own `shaper`.
+CachedSize measureBlock(const MeasurementCacheKey& key, TextShaper& shaper);
+
+}  // namespace morvane::vesk::markdown_layout
+
+#endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_MEASUREMENT_H_

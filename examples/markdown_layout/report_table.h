@@ -1,0 +1,45 @@
+#ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_REPORT_TABLE_H_
+#define VESK_EXAMPLES_MARKDOWN_LAYOUT_REPORT_TABLE_H_
+
+#include <cstddef>
+#include <ostream>
+#include <vector>
+
+#include "examples/markdown_layout/block_layouter.h"
+#include "examples/markdown_layout/replay.h"
+
+namespace morvane::vesk::markdown_layout {
+
+// One replay of the session: its mode, thread count, pass and result.
+struct RunReport {
+  CacheMode mode = CacheMode::kNone;
+  std::size_t threads = 1;
+  std::size_t pass =
+      1;  // cached runs: 2 and up reuse the previous pass's cache
+  ReplayResult result;
+};
+
+// A markdown table, one row per run: blocks laid out, measurements, hits,
+// misses, hit rate, total time, microseconds per block, speedup over the
+// no-cache run with the same thread count, and the share of the threads'
+// time spent inside cache calls (cache time / (threads x wall time)), and
+// how many cores the replay ran on (CPU time / wall time).
+void printRunTable(std::ostream& out, const std::vector<RunReport>& runs);
+
+// The same per step kind, one row per kind and run, steps in session order.
+void printStepTable(std::ostream& out, const std::vector<RunReport>& runs);
+
+// For each mode, how much faster each thread count's first pass ran than the
+// one-thread run's; nothing without a one-thread run.
+void printThreadScaling(std::ostream& out, const std::vector<RunReport>& runs);
+
+// One row per cached run: the frames it served wholly from the cache (every
+// block a hit), their blocks, and their wall time against the same frames in
+// the no-cache run with the same thread count.
+void printServedFrameTable(std::ostream& out,
+                           const std::vector<RunReport>& runs,
+                           const std::vector<Frame>& frames);
+
+}  // namespace morvane::vesk::markdown_layout
+
+#endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_REPORT_TABLE_H_

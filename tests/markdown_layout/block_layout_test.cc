@@ -1,0 +1,248 @@
+// Layout on the installed DejaVu fonts (fonts-dejavu-core), the key that
+// describes it, and the cached layout with verification.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cache/measurement_cache.h"
+#include "examples/markdown_layout/block_extraction.h"
+#include "examples/markdown_layout/block_layouter.h"
+#include "examples/markdown_layout/block_measurement.h"
+#include "examples/markdown_layout/layout_key.h"
+#include "examples/markdown_layout/text_shaper.h"
+
+namespace morvane::vesk::markdown_layout {
+namespace {
+
+Block paragraph(std::string source) {
+  Block block;
+  block.source = std::move(source);
+  return block;
+}
+
+class BlockLayoutTest : public ::testing::Test {
+ protected:
+  CachedSize measure(const Block& block, const LayoutOptions& options) {
+    return measureBlock(layoutKey(block, options), shaper_);
+  }
+  CachedSize measure(const std::string& source, double maxWidth = 720.0) {
+    LayoutOptions options;
+    options.maxWidth = maxWidth;
+    return measure(paragraph(source), options);
+  }
+
+  TextShaper shaper_{kFontDirectory};
+};
+
+TEST_F(BlockLayoutTest, WidthGrowsWithTheText) {
+  const CachedSize one = measure("word");
+  const CachedSize two = measure("word word");
+  const CachedSize three = measure("word word word");
+  EXPECT_GT(one.width, 0.0);
+  EXPECT_GT(two.width, one.width);
+  EXPECT_GT(three.width, two.width);
+  EXPECT_EQ(one.height, three.height);  // all on one line
+}
+
+TEST_F(BlockLayoutTest, NarrowerWidthWrapsIntoMoreLines) {
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "measure ";
+  const CachedSize wide = measure(text, 720.0);
+  const CachedSize narrow = measure(text, 200.0);
+  EXPECT_LE(wide.width, 720.0);
+  EXPECT_LE(narrow.width, 200.0);
+  EXPECT_GT(narrow.height, wide.height);
+  // One line of body text is the face's line height times the spacing.
+  const LayoutOptions options;
+  const double line = shaper_.lineHeight(options.regularFont, 16.0) * 1.2;
+  EXPECT_DOUBLE_EQ(measure("measure").height, line);
+  EXPECT_GE(narrow.height, 10 * line);
+}
+
+TEST_F(BlockLayoutTest, WordWiderThanTheLineIsBroken) {
+  const std::string word(200, 'm');
+  const CachedSize size = measure(word, 100.0);
+  EXPECT_LE(size.width, 100.0);
+  EXPECT_GT(size.width, 50.0);
+  EXPECT_GT(size.height, 10 * measure("m").height);
+}
+
+TEST_F(BlockLayoutTest, EqualInputsMeasureEqualSizesInAnyShaper) {
+  const std::vector<std::string> sources{
+      "plain *emphasis* **strong** `code` [link](x) ~~gone~~",
+      "## A heading",
+      "- item\n  - nested\n\n  more",
+      "> quote\n> ```\n> code\n> ```",
+      "```\n\tindented\n```",
+      "| a | b |\n|---|---|\n| c | d |",
+  };
+  TextShaper other(kFontDirectory);
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    const MeasurementCacheKey key = layoutKey(paragraph(source), {});
+    const CachedSize first = measureBlock(key, shaper_);
+    const CachedSize again = measureBlock(key, shaper_);
+    const CachedSize elsewhere = measureBlock(key, other);
+    EXPECT_GT(first.width, 0.0);
+    EXPECT_EQ(first.width, again.width);
+    EXPECT_EQ(first.height, again.height);
+    EXPECT_EQ(first.width, elsewhere.width);
+    EXPECT_EQ(first.height, elsewhere.height);
+  }
+}
+
+// Each input that changes the layout changes both the key and the size.
+struct InputCase {
+  const char* name;
+  std::string source;
+  std::function<void(Block&, LayoutOptions&)> change;
+};
+
+void PrintTo(const InputCase& c, std::ostream* out) { *out << c.name; }
+
+class LayoutInputTest : public BlockLayoutTest,
+                        public ::testing::WithParamInterface<InputCase> {};
+
+TEST_P(LayoutInputTest, ChangesTheKeyAndTheSize) {
+  const InputCase& c = GetParam();
+  Block block = extractBlocks(c.source).at(0);
+  LayoutOptions options;
+  options.maxWidth = 300.0;
+  const MeasurementCacheKey before = layoutKey(block, options);
+  const CachedSize sizeBefore = measure(block, options);
+  c.change(block, options);
+  const MeasurementCacheKey after = layoutKey(block, options);
+  const CachedSize sizeAfter = measure(block, options);
+  EXPECT_FALSE(before == after);
+  EXPECT_TRUE(sizeBefore.width != sizeAfter.width ||
+              sizeBefore.height != sizeAfter.height)
+      << sizeBefore.width << " x " << sizeBefore.height;
+}
+
+const std::string kLongText =
+    "AVAVAV To Wa: a paragraph long enough to wrap at three hundred pixels";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, LayoutInputTest,
+    ::testing::Values(
+        InputCase{"Source", kLongText,
+                  [](Block& b, LayoutOptions&) {
+                    b.source += "\n\nA second paragraph.";
+                  }},
+        InputCase{"FontSize", kLongText,
+                  [](Block&, LayoutOptions& o) { o.fontSize = 18.0; }},
+        InputCase{"MaxWidth", kLongText,
+                  [](Block&, LayoutOptions& o) { o.maxWidth = 200.0; }},
+        InputCase{"LineSpacing", kLongText,
+                  [](Block&, LayoutOptions& o) { o.lineSpacing = 1.5; }},
+        InputCase{"Kerning", kLongText,
+                  [](Block&, LayoutOptions& o) { o.kerning = false; }},
+        InputCase{"HeadingLevel", "## Heading",
+                  [](Block& b, LayoutOptions&) { b.headingLevel = 1; }},
+        InputCase{"TableRow", "| a | b |\n|---|---|",
+                  [](Block& b, LayoutOptions&) { b.tableRow = false; }},
+        InputCase{"TableHeaderRow", "| a | b |\n|---|---|",
+                  [](Block& b, LayoutOptions&) { b.tableHeaderRow = false; }},
+        InputCase{"TableColumns", "| a | b |\n|---|---|",
+                  [](Block& b, LayoutOptions&) { b.tableColumns = 3; }},
+        InputCase{"RegularFont", "plain",
+                  [](Block&, LayoutOptions& o) {
+                    o.regularFont = "DejaVuSansCondensed.ttf";
+                  }},
+        InputCase{"BoldFont", "**strong**",
+                  [](Block&, LayoutOptions& o) {
+                    o.boldFont = "DejaVuSansCondensed-Bold.ttf";
+                  }},
+        InputCase{"ObliqueFont", "*emphasis*",
+                  [](Block&, LayoutOptions& o) {
+                    o.obliqueFont = "DejaVuSansCondensed-Oblique.ttf";
+                  }},
+        InputCase{"BoldObliqueFont", "***both***",
+                  [](Block&, LayoutOptions& o) {
+                    o.boldObliqueFont = "DejaVuSansCondensed-BoldOblique.ttf";
+                  }},
+        InputCase{"MonospaceFont", "`code`",
+                  [](Block&, LayoutOptions& o) {
+                    o.monospaceFont = "DejaVuSans.ttf";
+                  }}),
+    [](const ::testing::TestParamInfo<InputCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST(LayoutKey, LeavesTheFieldsItDoesNotMapAtZero) {
+  Block block = paragraph("text");
+  block.headingLevel = 2;
+  const MeasurementCacheKey key = layoutKey(block, {});
+  EXPECT_EQ(key.markdown, "text");
+  EXPECT_EQ(key.integer, 2);
+  EXPECT_EQ(key.flavor, MarkdownFlavor::kGitHub);
+  EXPECT_FALSE(key.flag4 || key.flag5 || key.flag6 || key.flag7 || key.flag8 ||
+               key.flag9 || key.flag10);
+  EXPECT_EQ(key.unsigned1, 0U);  // no table: its column count is not an input
+  EXPECT_EQ(key.unsigned2, 0U);
+  EXPECT_EQ(key.unsigned3, 0U);
+}
+
+TEST_F(BlockLayoutTest, InvalidUtf8ShapesAsReplacementCharacters) {
+  const CachedSize invalid = measure("a\xff\xfe b");
+  const CachedSize replaced = measure("a\xEF\xBF\xBD\xEF\xBF\xBD b");
+  EXPECT_GT(invalid.width, measure("a b").width);
+  EXPECT_EQ(invalid.width, replaced.width);
+  EXPECT_EQ(invalid.height, replaced.height);
+}
+
+TEST_F(BlockLayoutTest, EmptySourceHasNoSize) {
+  const CachedSize empty = measure("");
+  EXPECT_EQ(empty.width, 0.0);
+  EXPECT_EQ(empty.height, 0.0);
+}
+
+TEST_F(BlockLayoutTest, ParagraphOfSeveralMebibytesIsLaidOut) {
+  std::string text;
+  while (text.size() < (std::size_t{3} << 20)) text += "lorem ipsum dolor ";
+  const CachedSize size = measure(text, 720.0);
+  const double line = measure("lorem").height;
+  EXPECT_LE(size.width, 720.0);
+  // About 55 words of 18 bytes per line: tens of thousands of lines.
+  EXPECT_GT(size.height, 20000 * line);
+}
+
+TEST(CachedBlockLayout, SecondLayoutHitsAndVerifyCatchesAWrongEntry) {
+  MeasurementCache cache;
+  const Block block = paragraph("Some text to lay out");
+  const LayoutOptions options;
+  BlockLayouter layouter(CacheMode::kCached, /*verify=*/true, cache);
+  LayoutCounts counts;
+
+  const BlockLayout first = layouter.layOut(block, options, counts);
+  const BlockLayout second = layouter.layOut(block, options, counts);
+  EXPECT_EQ(counts.blocks, 2U);
+  EXPECT_EQ(counts.misses, 1U);
+  EXPECT_EQ(counts.hits, 1U);
+  EXPECT_EQ(counts.measurements, 1U);
+  EXPECT_FALSE(second.mismatch);
+  EXPECT_EQ(second.size.width, first.size.width);
+  EXPECT_EQ(second.size.height, first.size.height);
+
+  cache.set(layoutKey(block, options), CachedSize{1.0, 2.0});
+  const BlockLayout poisoned = layouter.layOut(block, options, counts);
+  EXPECT_TRUE(poisoned.mismatch);
+  EXPECT_EQ(poisoned.size.width, 1.0);
+  EXPECT_EQ(poisoned.measured.width, first.size.width);
+}
+
+TEST(CachedBlockLayout, WithoutTheCacheEveryBlockIsMeasured) {
+  MeasurementCache cache;
+  BlockLayouter layouter(CacheMode::kNone, /*verify=*/false, cache);
+  LayoutCounts counts;
+  for (int i = 0; i < 3; ++i) layouter.layOut(paragraph("same"), {}, counts);
+  EXPECT_EQ(counts.measurements, 3U);
+  EXPECT_EQ(counts.hits + counts.misses, 0U);
+  EXPECT_EQ(cache.entryCount(), 0U);
+}
+
+}  // namespace
+}  // namespace morvane::vesk::markdown_layout

@@ -1,0 +1,90 @@
+#include "examples/markdown_layout/line_breaking.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace morvane::vesk::markdown_layout {
+namespace {
+
+// Clusters from a pattern: a letter is a 10-px glyph, '.' a 5-px glyph,
+// ' ' a 4-px space, '\n' a hard break; each 20 px tall.
+std::vector<Cluster> clusters(const std::string& pattern) {
+  std::vector<Cluster> out;
+  for (char c : pattern) {
+    switch (c) {
+      case ' ':
+        out.push_back(Cluster{4.0, 20.0, ClusterKind::kSpace});
+        break;
+      case '\n':
+        out.push_back(Cluster{0.0, 20.0, ClusterKind::kHardBreak});
+        break;
+      case '.':
+        out.push_back(Cluster{5.0, 20.0, ClusterKind::kGlyphs});
+        break;
+      default:
+        out.push_back(Cluster{10.0, 20.0, ClusterKind::kGlyphs});
+        break;
+    }
+  }
+  return out;
+}
+
+struct BreakCase {
+  const char* name;
+  std::string pattern;
+  double maxWidth;
+  double widestLine;
+  std::size_t lines;
+};
+
+void PrintTo(const BreakCase& c, std::ostream* out) { *out << c.name; }
+
+class LineBreakingTest : public ::testing::TestWithParam<BreakCase> {};
+
+TEST_P(LineBreakingTest, BreaksGreedily) {
+  const BreakCase& c = GetParam();
+  const LineBreaks result = breakLines(clusters(c.pattern), c.maxWidth, 7.0);
+  EXPECT_DOUBLE_EQ(result.widestLine, c.widestLine);
+  EXPECT_EQ(result.lines, c.lines);
+  // Every line here holds clusters or a hard break, so 20 px each.
+  EXPECT_DOUBLE_EQ(result.height, 20.0 * static_cast<double>(c.lines));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineBreakingTest,
+    ::testing::Values(
+        BreakCase{"WordsThatFitShareALine", "ab cd", 100, 44, 1},
+        BreakCase{"ExactFitStaysOnTheLine", "ab cd", 44, 44, 1},
+        BreakCase{"NextWordThatDoesNotFitWraps", "ab cd", 43, 20, 2},
+        BreakCase{"TrailingSpacesDoNotCount", "ab   ", 100, 20, 1},
+        BreakCase{"SpacesAtAWrapAreDropped", "ab   cd", 30, 20, 2},
+        BreakCase{"OverWideWordBreaksBetweenClusters", "abcde", 25, 20, 3},
+        BreakCase{"OverWideWordStartsOnAFreshLine", "a bcdef", 35, 30, 3},
+        BreakCase{"ClusterWiderThanTheLineStillProgresses", "abc", 5, 10, 3},
+        BreakCase{"WordsSpanRuns", "ab..cd", 100, 50, 1},
+        BreakCase{"HardBreakEndsALine", "ab\ncd", 100, 20, 2},
+        BreakCase{"IndentationAfterAHardBreakCounts", "ab\n  cd", 100, 28, 2},
+        BreakCase{"TwoHardBreaksMakeAnEmptyLine", "a\n\nb", 100, 10, 3}),
+    [](const ::testing::TestParamInfo<BreakCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST(LineBreaking, EmptyTextIsOneLineOfTheEmptyHeight) {
+  const LineBreaks result = breakLines({}, 100.0, 7.0);
+  EXPECT_EQ(result.lines, 1U);
+  EXPECT_DOUBLE_EQ(result.height, 7.0);
+  EXPECT_DOUBLE_EQ(result.widestLine, 0.0);
+}
+
+TEST(LineBreaking, LineIsAsTallAsItsTallestCluster) {
+  std::vector<Cluster> text = clusters("ab cd");
+  text[3].lineHeight = 35.0;  // 'c', on the second line once wrapped
+  const LineBreaks wrapped = breakLines(text, 25.0, 7.0);
+  EXPECT_EQ(wrapped.lines, 2U);
+  EXPECT_DOUBLE_EQ(wrapped.height, 20.0 + 35.0);
+}
+
+}  // namespace
+}  // namespace morvane::vesk::markdown_layout

@@ -1,0 +1,81 @@
+#include "examples/markdown_layout/viewer_session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace morvane::vesk::markdown_layout {
+namespace {
+
+// A frame as text: "kind doc width first-end".
+std::string describe(const Frame& frame) {
+  return std::string(stepKindName(frame.kind)) + " " +
+         std::to_string(frame.document) + " " +
+         std::to_string(static_cast<int>(frame.width)) + " " +
+         std::to_string(frame.firstBlock) + "-" +
+         std::to_string(frame.endBlock);
+}
+
+std::vector<std::string> plan(const std::vector<std::size_t>& counts,
+                              const BlockHeight& height) {
+  ViewerGeometry geometry;
+  geometry.screenHeight = 100.0;
+  geometry.blockGap = 0.0;
+  std::vector<std::string> frames;
+  for (const Frame& frame : planViewerSession(counts, geometry, height)) {
+    frames.push_back(describe(frame));
+  }
+  return frames;
+}
+
+TEST(ViewerSession, OpensScrollsDownAndUpResizesAndReopens) {
+  // Blocks 40 px tall (60 at the wide width): a 100-px screen shows three,
+  // the third cut off, so the next screen starts at that third block.
+  const BlockHeight height = [](std::size_t, std::size_t, double width) {
+    return width > 800.0 ? 60.0 : 40.0;
+  };
+  const std::vector<std::string> expected{
+      "open 0 720 0-3",
+      "whole document 0 720 0-7",
+      "scroll down 0 720 2-5",
+      "scroll down 0 720 4-7",
+      "scroll up 0 720 2-5",
+      "scroll up 0 720 0-3",
+      "resize wider 0 960 0-2",
+      "resize back 0 720 0-3",
+      "open 1 720 0-2",
+      "whole document 1 720 0-2",
+      "resize wider 1 960 0-2",
+      "resize back 1 720 0-2",
+      "reopen previous 0 720 0-3",
+  };
+  EXPECT_EQ(plan({7, 2}, height), expected);
+}
+
+TEST(ViewerSession, ScrollsPastABlockTallerThanTheScreenInOneStep) {
+  const BlockHeight height = [](std::size_t, std::size_t block, double) {
+    return block == 1 ? 1000.0 : 50.0;
+  };
+  const std::vector<std::string> expected{
+      "open 0 720 0-2",         "whole document 0 720 0-4",
+      "scroll down 0 720 1-2",  "scroll down 0 720 2-4",
+      "scroll up 0 720 1-2",    "scroll up 0 720 0-2",
+      "resize wider 0 960 0-2", "resize back 0 720 0-2",
+  };
+  EXPECT_EQ(plan({4}, height), expected);
+}
+
+TEST(ViewerSession, EmptyDocumentStillOpensAndResizes) {
+  const BlockHeight height = [](std::size_t, std::size_t, double) {
+    ADD_FAILURE() << "no block to measure";
+    return 0.0;
+  };
+  const std::vector<std::string> expected{
+      "open 0 720 0-0", "whole document 0 720 0-0", "resize wider 0 960 0-0",
+      "resize back 0 720 0-0"};
+  EXPECT_EQ(plan({0}, height), expected);
+}
+
+}  // namespace
+}  // namespace morvane::vesk::markdown_layout
