@@ -13,13 +13,15 @@ MeasurementCache& MeasurementCache::shared() {
 
 MeasurementCache::MeasurementCache() {
   // Reserving for the most keys the index ever holds means it never rehashes,
-  // so the iterators kept in the slots stay valid.
+  // so the iterators kept in the slots stay valid. No other thread can see
+  // the cache yet; the lock only satisfies the analysis.
+  const SpinThenParkLockGuard lock(lock_);
   index_.reserve(kMaxEntries);
 }
 
 bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
-  std::lock_guard lock(mutex_);
+  const SpinThenParkLockGuard lock(lock_);
   const auto found = index_.find(probe);
   if (found == index_.end()) return false;
   const EntryList::iterator slot = found->second;
@@ -33,7 +35,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   if (charge > kByteBudget) return;
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
 
-  std::lock_guard lock(mutex_);
+  const SpinThenParkLockGuard lock(lock_);
   if (const auto found = index_.find(probe); found != index_.end()) {
     const EntryList::iterator slot = found->second;
     slot->entry.size = size;
@@ -62,7 +64,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   // A failure in either copy leaves the cache as the evictions left it: the
   // new entry is in `fresh` until it is both listed and indexed.
   if (fresh.empty()) {
-    fresh.push_front(Slot{CacheEntry{key, size}, {}});
+    fresh.push_front(Slot{CacheEntry{key, size}, {}, {}});
   } else {
     fresh.front().entry.size = size;
   }
@@ -77,26 +79,37 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
 }
 
 void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
-  // Removed entries are unlinked under the mutex and freed after it is
-  // released, when the destructor of `removed` runs. Until then `markdown`
-  // stays readable even when it is the text of a removed entry.
+  // Removed slots, with their index entries, are freed after the lock is
+  // released, when `removed` goes out of scope. Until then `markdown` stays
+  // readable even when it is the text of a removed entry.
   EntryList removed;
-  std::lock_guard lock(mutex_);
+  const SpinThenParkLockGuard lock(lock_);
   for (auto slot = entries_.begin(); slot != entries_.end();) {
     const auto next = std::next(slot);
-    if (slot->entry.key.markdown == markdown) {
-      accountedBytes_ -= entryCharge(slot->entry.key);
-      index_.erase(slot->indexed);
-      removed.splice(removed.end(), entries_, slot);
-    }
+    if (slot->entry.key.markdown == markdown) moveOut(slot, removed);
     slot = next;
   }
 }
 
 void MeasurementCache::clear() noexcept {
-  entries_.clear();
-  index_.clear();  // keeps the reserved buckets
-  accountedBytes_ = 0;
+  // As in removeMatchingMarkdown(): unlinked under the lock, freed after it.
+  // Extracting the index entries one by one, rather than swapping the index
+  // out, keeps its reserved buckets without allocating new ones.
+  EntryList removed;
+  const SpinThenParkLockGuard lock(lock_);
+  while (!entries_.empty()) moveOut(entries_.begin(), removed);
+}
+
+std::uint64_t MeasurementCache::entryCount() const noexcept {
+  const SpinThenParkLockGuard lock(lock_);
+  return index_.size();
+}
+
+void MeasurementCache::moveOut(EntryList::iterator slot,
+                               EntryList& removed) noexcept {
+  accountedBytes_ -= entryCharge(slot->entry.key);
+  slot->releasedIndexEntry = index_.extract(slot->indexed);
+  removed.splice(removed.end(), entries_, slot);
 }
 
 void MeasurementCache::evictLeastRecentlyUsed() noexcept {

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -14,6 +13,8 @@
 #include "cache/measurement_cache_entry.h"
 #include "cache/measurement_cache_key.h"
 #include "cache/measurement_cache_key_hash.h"
+#include "cache/spin_then_park_lock.h"
+#include "cache/thread_safety_annotations.h"
 
 namespace morvane::vesk {
 
@@ -21,13 +22,20 @@ namespace morvane::vesk {
 // kMaxEntries entries and at most kByteBudget accounted bytes, where an entry
 // is charged entryCharge(key) for the two key copies it keeps.
 //
-// Thread safety: shared(), get(), set() and removeMatchingMarkdown() may be
-// called from any thread at any time; each holds one internal mutex for its
-// whole duration and calls nothing outside the cache while holding it.
-// clear(), entryCount(), forEachEntry() and destruction take no lock: call
-// them only while no other thread uses the cache. shared() must not be called,
-// nor its instance used, once exit-time destruction has begun (a thread still
-// running when main returns).
+// Thread safety: shared(), get(), set(), removeMatchingMarkdown(), clear()
+// and entryCount() may be called from any thread at any time. Each holds one
+// internal lock (a SpinThenParkLock, non-recursive) for its whole critical
+// section, through a scope-bound guard, and calls nothing outside the cache
+// while holding it; the result is as if the calls ran one at a time, in an
+// order that keeps the order of calls that did not overlap. forEachEntry() and
+// destruction take no lock: call them only while no other thread uses the
+// cache. shared() must not be called, nor its instance used, once exit-time
+// destruction has begun (a thread still running when main returns).
+//
+// Work kept out of the lock: get() and set() hash the caller's key before
+// taking it; a set() whose key is refused never takes it;
+// removeMatchingMarkdown() and clear() free what they remove after releasing
+// it.
 //
 // Ownership: the cache stores its own copies of every key and never refers to
 // a caller's key after returning; get() copies the value out. A reference to
@@ -47,14 +55,13 @@ namespace morvane::vesk {
 // reading six string lengths, without locking, hashing or evicting.
 //
 // Failures: allocation failure inside set() propagates as an exception with
-// the mutex released; entries it already evicted stay evicted, nothing is
-// half-inserted and every invariant holds. A mutex that cannot be locked
-// raises std::system_error and the operation does nothing.
+// the lock released; entries it already evicted stay evicted, nothing is
+// half-inserted and every invariant holds. Taking the lock cannot fail, and
+// no other operation throws.
 //
-// Complexity: get() and set() hash the caller's key once, before taking the
-// mutex, and otherwise run in constant time plus one index erase per evicted
-// entry, which hashes nothing; removeMatchingMarkdown() is linear in the
-// entries stored and frees what it removes after releasing the mutex.
+// Complexity: get() and set() hash the caller's key once and otherwise run in
+// constant time plus one index erase per evicted entry, which hashes nothing;
+// removeMatchingMarkdown() and clear() are linear in the entries stored.
 class MeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
@@ -85,16 +92,17 @@ class MeasurementCache {
   // same bytes), whatever its other fields, and releases their bytes.
   void removeMatchingMarkdown(const std::string& markdown);
 
-  // Removes every entry. Not synchronised.
+  // Removes every entry and releases their bytes.
   void clear() noexcept;
 
-  // Number of stored entries. Not synchronised.
-  std::uint64_t entryCount() const noexcept { return index_.size(); }
+  // Number of stored entries.
+  std::uint64_t entryCount() const noexcept;
 
   // Calls `visit` with each stored entry, most recently used first, without
-  // changing the order. Not synchronised; `visit` must not use the cache.
+  // changing the order. Not synchronised (hence unchecked by the analysis):
+  // no other thread may use the cache meanwhile, and `visit` must not use it.
   template <std::invocable<const CacheEntry&> Visitor>
-  void forEachEntry(Visitor&& visit) const {
+  void forEachEntry(Visitor&& visit) const VESK_NO_THREAD_SAFETY_ANALYSIS {
     for (const Slot& slot : entries_) visit(slot.entry);
   }
 
@@ -105,7 +113,7 @@ class MeasurementCache {
   using EntryList = std::list<Slot>;
 
   // The index's copy of a key, stored with the key's hash. The hash is
-  // computed once, from the caller's key before the mutex is taken; the index
+  // computed once, from the caller's key before the lock is taken; the index
   // only ever reads stored hashes, so it never hashes a key itself, whatever
   // the standard library's insertion does.
   struct IndexedKey {
@@ -117,7 +125,7 @@ class MeasurementCache {
     MeasurementCacheKey key;
     std::uint64_t hash;
   };
-  // A caller's key with its hash, for lookups under the mutex.
+  // A caller's key with its hash, for lookups under the lock.
   struct HashedKey {
     const MeasurementCacheKey& key;
     std::uint64_t hash;
@@ -149,9 +157,17 @@ class MeasurementCache {
     // index through it, so they never look an evicted key up again and still
     // find keys that do not equal themselves (a NaN in a double field).
     Index::iterator indexed;
+    // Empty while the slot is stored. Removal and clear() move the slot's
+    // index entry here, out of the index, so that slot and index entry are
+    // freed together once the lock is released.
+    Index::node_type releasedIndexEntry;
   };
 
-  void evictLeastRecentlyUsed() noexcept;
+  void evictLeastRecentlyUsed() noexcept VESK_REQUIRES(lock_);
+  // Unlinks the slot from the list and its entry from the index, into
+  // `removed`, and releases its bytes; frees nothing.
+  void moveOut(EntryList::iterator slot, EntryList& removed) noexcept
+      VESK_REQUIRES(lock_);
 
   // Invariants between operations:
   //  - entries_ and index_ hold the same number of elements, at most
@@ -163,10 +179,11 @@ class MeasurementCache {
   //  - index_ never rehashes (its buckets are reserved for kMaxEntries keys,
   //    and set() evicts before it inserts), so the iterators the slots hold
   //    stay valid for as long as their index entries exist.
-  std::uint64_t accountedBytes_ = 0;
-  std::mutex mutex_;
-  EntryList entries_;  // front = most recently used
-  Index index_;
+  //  All three are touched only under lock_.
+  mutable SpinThenParkLock lock_;
+  std::uint64_t accountedBytes_ VESK_GUARDED_BY(lock_) = 0;
+  EntryList entries_ VESK_GUARDED_BY(lock_);  // front = most recently used
+  Index index_ VESK_GUARDED_BY(lock_);
 };
 
 }  // namespace morvane::vesk

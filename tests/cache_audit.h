@@ -1,11 +1,11 @@
 #ifndef VESK_TESTS_CACHE_AUDIT_H_
 #define VESK_TESTS_CACHE_AUDIT_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "cache/measurement_cache.h"
 #include "tests/cache_test_helpers.h"
@@ -13,19 +13,33 @@
 namespace morvane::vesk {
 
 // Read-only view of a cache's internals for tests. Reading through it changes
-// nothing, the recency order included. Not synchronised.
+// nothing, the recency order included. Not synchronised, so not checked by
+// the thread-safety analysis: use it while no other thread uses the cache.
 class MeasurementCacheInspector {
  public:
   explicit MeasurementCacheInspector(const MeasurementCache& cache)
       : cache_(cache) {}
 
-  [[nodiscard]] std::uint64_t accountedBytes() const {
+  [[nodiscard]] std::uint64_t accountedBytes() const
+      VESK_NO_THREAD_SAFETY_ANALYSIS {
     return cache_.accountedBytes_;
   }
 
   // Checks every invariant that ties the list, the index and the byte count
   // together.
-  [[nodiscard]] ::testing::AssertionResult invariantsHold() const;
+  [[nodiscard]] ::testing::AssertionResult invariantsHold() const
+      VESK_NO_THREAD_SAFETY_ANALYSIS;
+
+  // The cache's lock, for tests that hold it themselves or check whether it
+  // is held at some point of an operation.
+  [[nodiscard]] SpinThenParkLock& lock() const { return cache_.lock_; }
+
+  // The index's key comparison, applied to any two records with a `key` and
+  // a `hash` member, for tests that watch what it compares.
+  template <typename A, typename B>
+  static bool indexKeysEqual(const A& a, const B& b) {
+    return MeasurementCache::IndexEqual{}(a, b);
+  }
 
  private:
   const MeasurementCache& cache_;
