@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -5,8 +7,6 @@
 #include <new>
 #include <ostream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "cache/measurement_cache.h"
 #include "tests/cache_audit.h"
@@ -19,6 +19,7 @@ using testing::allocationsOnThisThread;
 using testing::disarmAllocationFailure;
 using testing::failNthAllocationOnThisThread;
 using testing::liveBytesOnThisThread;
+using testing::observeFreesOnThisThread;
 using testing::peakLiveBytesOnThisThread;
 using testing::resetPeakLiveBytesOnThisThread;
 
@@ -49,6 +50,8 @@ int failEachAllocationOfSet(Prepare prepare, const MeasurementCacheKey& key,
     }
     const bool fired = disarmAllocationFailure();
     EXPECT_EQ(threw, fired) << "allocation " << n;
+    EXPECT_FALSE(MeasurementCacheInspector(cache).lock().isLocked())
+        << "lock still held after failing allocation " << n;
     EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold())
         << "after failing allocation " << n;
     CachedSize out;
@@ -127,6 +130,69 @@ TEST(MeasurementCacheAllocations, InsertingSetMakesOnlyTheTwoCopies) {
   cache.set(key, {1, 1});
   EXPECT_EQ(allocationsOnThisThread() - before, 4u);
 }
+
+// Counts the blocks freed while a given lock is held, and in all.
+struct FreesUnderLock {
+  const SpinThenParkLock* lock;
+  int underLock = 0;
+  int all = 0;
+
+  static void observe(void* context) {
+    auto* self = static_cast<FreesUnderLock*>(context);
+    ++self->all;
+    if (self->lock->isLocked()) ++self->underLock;
+  }
+};
+
+// A call that removes entries, and how many blocks it frees in all: each
+// removed entry's list node, index node and the text buffers of both key
+// copies. None of them may be freed while the lock is held, so that other
+// threads do not wait for free().
+struct RemovalCase {
+  const char* name;
+  std::function<void(MeasurementCache&)> call;
+  int entriesLeft;
+  int blocksFreed;
+};
+
+void PrintTo(const RemovalCase& removalCase, std::ostream* out) {
+  *out << removalCase.name;
+}
+
+class FreeAfterUnlockTest : public ::testing::TestWithParam<RemovalCase> {};
+
+TEST_P(FreeAfterUnlockTest, FreesNothingWhileHoldingTheLock) {
+  MeasurementCache cache;
+  // Texts too long for the strings' inline buffers: four blocks an entry.
+  for (const char letter : {'a', 'b', 'c'}) {
+    MeasurementCacheKey key = keyOfLength(64, letter);
+    cache.set(key, {1, 1});
+    key.integer = 1;
+    cache.set(key, {2, 2});
+  }
+  FreesUnderLock frees{&MeasurementCacheInspector(cache).lock()};
+  observeFreesOnThisThread(&FreesUnderLock::observe, &frees);
+  GetParam().call(cache);
+  observeFreesOnThisThread(nullptr, nullptr);
+  EXPECT_EQ(frees.underLock, 0);
+  EXPECT_EQ(frees.all, GetParam().blocksFreed);
+  EXPECT_EQ(cache.entryCount(),
+            static_cast<std::uint64_t>(GetParam().entriesLeft));
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MeasurementCacheAllocations, FreeAfterUnlockTest,
+    ::testing::Values(
+        RemovalCase{"RemoveMatchingMarkdown",
+                    [](MeasurementCache& cache) {
+                      static const std::string markdown(64, 'b');
+                      cache.removeMatchingMarkdown(markdown);
+                    },
+                    4, 8},
+        RemovalCase{"Clear", [](MeasurementCache& cache) { cache.clear(); }, 0,
+                    24}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A cache prepared for one set(), and the key that set() stores: `key` may
 // refer into `cache` (a stored key passed back), so it is chosen once the cache

@@ -14,6 +14,8 @@ thread_local std::uint64_t failAfter = 0;  // 0: no failure armed
 thread_local bool fired = false;
 thread_local std::int64_t liveBytes = 0;
 thread_local std::int64_t peakLiveBytes = 0;
+thread_local void (*freeObserver)(void*) = nullptr;
+thread_local void* freeObserverContext = nullptr;
 
 void* allocate(std::size_t size) {
   ++allocations;
@@ -30,6 +32,7 @@ void* allocate(std::size_t size) {
 
 void release(void* memory) noexcept {
   if (memory == nullptr) return;
+  if (freeObserver != nullptr) freeObserver(freeObserverContext);
   liveBytes -= static_cast<std::int64_t>(malloc_usable_size(memory));
   std::free(memory);
 }
@@ -52,6 +55,11 @@ void resetPeakLiveBytesOnThisThread() { peakLiveBytes = liveBytes; }
 bool disarmAllocationFailure() {
   failAfter = 0;
   return fired;
+}
+
+void observeFreesOnThisThread(void (*observer)(void* context), void* context) {
+  freeObserver = observer;
+  freeObserverContext = context;
 }
 
 }  // namespace morvane::vesk::testing

@@ -29,6 +29,11 @@ void failNthAllocationOnThisThread(std::uint64_t n);
 // Cancels a failure that has not fired. Returns whether one had fired.
 bool disarmAllocationFailure();
 
+// Calls `observer(context)` before each block this thread frees from now on,
+// until observeFreesOnThisThread(nullptr, nullptr) stops it. The observer
+// must not allocate or free.
+void observeFreesOnThisThread(void (*observer)(void* context), void* context);
+
 }  // namespace morvane::vesk::testing
 
 #endif  // VESK_TESTS_COUNTING_ALLOCATOR_H_

@@ -13,13 +13,27 @@
   "_ZNK7morvane4vesk23MeasurementCacheKeyHashclERKNS0_19MeasurementCacheKeyE"
 
 namespace morvane::vesk::testing {
+
+void keyHashObserved();
+
 namespace {
 
 std::atomic<std::uint64_t> hashes{0};
+void (*hashObserver)(void*) = nullptr;
+void* hashObserverContext = nullptr;
 
 }  // namespace
 
 std::uint64_t keyHashesComputed() { return hashes.load(); }
+
+void observeKeyHashes(void (*observer)(void* context), void* context) {
+  hashObserver = observer;
+  hashObserverContext = context;
+}
+
+void keyHashObserved() {
+  if (hashObserver != nullptr) hashObserver(hashObserverContext);
+}
 
 }  // namespace morvane::vesk::testing
 
@@ -34,5 +48,6 @@ std::uint64_t countedKeyHash(const morvane::vesk::MeasurementCacheKeyHash* self,
 std::uint64_t countedKeyHash(const morvane::vesk::MeasurementCacheKeyHash* self,
                              const morvane::vesk::MeasurementCacheKey& key) {
   ++morvane::vesk::testing::hashes;
+  morvane::vesk::testing::keyHashObserved();
   return realKeyHash(self, key);
 }

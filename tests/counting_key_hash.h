@@ -13,6 +13,11 @@ namespace morvane::vesk::testing {
 // Full key hashes computed on any thread so far.
 std::uint64_t keyHashesComputed();
 
+// Calls `observer(context)` on the hashing thread before each hash computed
+// from now on, until observeKeyHashes(nullptr, nullptr) stops it. For
+// single-threaded tests that check the state a hash is computed in.
+void observeKeyHashes(void (*observer)(void* context), void* context);
+
 }  // namespace morvane::vesk::testing
 
 #endif  // VESK_TESTS_COUNTING_KEY_HASH_H_
