@@ -1,11 +1,13 @@
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "cache/measurement_cache.h"
 #include "tests/cache_audit.h"
@@ -26,7 +28,8 @@ MeasurementCacheKey keyNumber(int id) {
   return key;
 }
 
-TEST(MeasurementCacheConcurrency, SharedInstanceStaysConsistentUnderContention) {
+TEST(MeasurementCacheConcurrency,
+     SharedInstanceStaysConsistentUnderContention) {
   constexpr int kThreads = 4;
   constexpr int kOperationsPerThread = 3000;
   constexpr int kDistinctKeys = 800;  // more than the entry limit
@@ -37,6 +40,7 @@ TEST(MeasurementCacheConcurrency, SharedInstanceStaysConsistentUnderContention) 
 
   std::atomic<int> wrongValues{0};
   std::atomic<int> hits{0};
+  std::atomic<int> overfull{0};
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
   threads.reserve(kThreads);
@@ -56,10 +60,14 @@ TEST(MeasurementCacheConcurrency, SharedInstanceStaysConsistentUnderContention) 
             ++hits;
             if (out.width != id || out.height != -id) ++wrongValues;
           }
-        } else if (operation < 95) {
+        } else if (operation < 94) {
           cache.set(keys[id], {static_cast<double>(id), -double(id)});
-        } else {
+        } else if (operation < 98) {
           cache.removeMatchingMarkdown(keys[id].markdown);
+        } else if (operation < 99) {
+          if (cache.entryCount() > MeasurementCache::kMaxEntries) ++overfull;
+        } else if (id % 8 == 0) {
+          cache.clear();
         }
       }
     });
@@ -69,12 +77,32 @@ TEST(MeasurementCacheConcurrency, SharedInstanceStaysConsistentUnderContention) 
 
   MeasurementCache& cache = MeasurementCache::shared();
   EXPECT_EQ(wrongValues.load(), 0);
+  EXPECT_EQ(overfull.load(), 0);
   EXPECT_GT(hits.load(), 0);
   EXPECT_GT(cache.entryCount(), 0u);
   EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
   cache.forEachEntry([](const MeasurementCache::CacheEntry& entry) {
     EXPECT_EQ(entry.size.width, entry.key.integer);
   });
+}
+
+// A key charged more than the budget is refused before the lock: set() returns
+// even while another thread holds the lock.
+TEST(MeasurementCacheConcurrency, RefusedSetDoesNotWaitForTheLock) {
+  MeasurementCache cache;
+  const MeasurementCacheKey oversized =
+      keyFor(std::string(MeasurementCache::kByteBudget / 2, 'o'));
+  SpinThenParkLock& lock = MeasurementCacheInspector(cache).lock();
+  lock.lock();
+  std::future<void> refused = std::async(std::launch::async, [&] {
+    cache.set(oversized, {1, 1});
+  });
+  const bool returned =
+      refused.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  lock.unlock();
+  refused.wait();
+  EXPECT_TRUE(returned) << "set() of a refused key waited for the lock";
+  EXPECT_EQ(cache.entryCount(), 0u);
 }
 
 }  // namespace
