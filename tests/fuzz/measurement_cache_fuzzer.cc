@@ -22,10 +22,15 @@
 #include "cache/measurement_cache_key.h"
 #include "tests/cache_audit.h"
 #include "tests/fuzz/fuzz_input_format.h"
-#include "tests/fuzz/reference_cache.h"
+#include "tests/reference_cache.h"
 
 namespace morvane::vesk::fuzz {
 namespace {
+
+using testing::ReferenceCache;
+using testing::referenceCharge;
+using testing::sameKey;
+using testing::sameSize;
 
 // Caps that keep one input's run time bounded whatever it encodes.
 constexpr std::uint64_t kMaxCallsPerInput = 4096;
@@ -405,7 +410,7 @@ class Session {
       if (at++ == wanted) stored = &entry.key;
     });
     if (stored == nullptr) fail("forEachEntry visited too few entries");
-    const MeasurementCacheKey modelKey = modelEntries[wanted].key;
+    const MeasurementCacheKey modelKey = modelEntries[wanted].key();
     const bool byReference = (argument & 4) != 0;
     MeasurementCacheKey copy;
     if (!byReference) copy = *stored;
@@ -444,10 +449,10 @@ class Session {
         fail(std::string(call) + ": forEachEntry visited more than " +
              std::to_string(expected.size()) + " entries");
       }
-      if (!sameKey(entry.key, expected[at].key)) {
+      if (!sameKey(entry.key, expected[at].key())) {
         fail(std::string(call) + ": entry " + std::to_string(at) +
              " from the front has key " + describeKey(entry.key) +
-             ", expected " + describeKey(expected[at].key));
+             ", expected " + describeKey(expected[at].key()));
       }
       if (!sameSize(entry.size, expected[at].size)) {
         fail(std::string(call) + ": entry " + std::to_string(at) +

@@ -1,11 +1,11 @@
-#include "tests/fuzz/reference_cache.h"
+#include "tests/reference_cache.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
-namespace morvane::vesk::fuzz {
+namespace morvane::vesk::testing {
 
 bool keysEqual(const MeasurementCacheKey& a, const MeasurementCacheKey& b) {
   return a.markdown == b.markdown && a.real1 == b.real1 && a.flag1 == b.flag1 &&
@@ -55,7 +55,7 @@ std::uint64_t referenceCharge(const MeasurementCacheKey& key) {
 
 std::size_t ReferenceCache::find(const MeasurementCacheKey& key) const {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (keysEqual(entries_[i].key, key)) return i;
+    if (keysEqual(entries_[i].key(), key)) return i;
   }
   return entries_.size();
 }
@@ -91,19 +91,21 @@ void ReferenceCache::set(const MeasurementCacheKey& key, CachedSize size) {
                                       : counts_.evictedForBytes);
     entries_.pop_back();
   }
-  entries_.insert(entries_.begin(), Entry{key, size});
+  entries_.insert(
+      entries_.begin(),
+      Entry{std::make_shared<const MeasurementCacheKey>(key), size});
 }
 
 void ReferenceCache::removeMatchingMarkdown(const std::string& markdown) {
   std::erase_if(entries_, [&](const Entry& entry) {
-    return entry.key.markdown == markdown;
+    return entry.key().markdown == markdown;
   });
 }
 
 std::uint64_t ReferenceCache::bytes() const {
   std::uint64_t total = 0;
-  for (const Entry& entry : entries_) total += referenceCharge(entry.key);
+  for (const Entry& entry : entries_) total += referenceCharge(entry.key());
   return total;
 }
 
-}  // namespace morvane::vesk::fuzz
+}  // namespace morvane::vesk::testing

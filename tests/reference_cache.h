@@ -1,15 +1,16 @@
-#ifndef VESK_TESTS_FUZZ_REFERENCE_CACHE_H_
-#define VESK_TESTS_FUZZ_REFERENCE_CACHE_H_
+#ifndef VESK_TESTS_REFERENCE_CACHE_H_
+#define VESK_TESTS_REFERENCE_CACHE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cache/cached_size.h"
 #include "cache/measurement_cache_key.h"
 
-namespace morvane::vesk::fuzz {
+namespace morvane::vesk::testing {
 
 // Key equality as the cache promises it, written out field by field without
 // MeasurementCacheKey::operator== or keyFields(): strings by bytes, doubles by
@@ -29,14 +30,19 @@ std::uint64_t referenceCharge(const MeasurementCacheKey& key);
 
 // The cache's observable behaviour in its plainest form: a vector ordered
 // from most to least recently used, searched linearly, with the bytes summed
-// on demand. Slow and obviously correct; not thread-safe.
+// on demand. Slow and obviously correct; not thread-safe. The fuzzer runs it
+// beside the cache, and the linearizability test replays candidate orders of
+// concurrent calls on copies of it: entries share their immutable keys, so a
+// copy costs a pointer per entry, not the texts.
 class ReferenceCache {
  public:
   static constexpr std::size_t kMaxEntries = 512;
   static constexpr std::uint64_t kByteBudget = std::uint64_t{8} * 1024 * 1024;
 
   struct Entry {
-    MeasurementCacheKey key;
+    [[nodiscard]] const MeasurementCacheKey& key() const { return *storedKey; }
+
+    std::shared_ptr<const MeasurementCacheKey> storedKey;
     CachedSize size;
   };
 
@@ -66,6 +72,6 @@ class ReferenceCache {
   Counts counts_;
 };
 
-}  // namespace morvane::vesk::fuzz
+}  // namespace morvane::vesk::testing
 
-#endif  // VESK_TESTS_FUZZ_REFERENCE_CACHE_H_
+#endif  // VESK_TESTS_REFERENCE_CACHE_H_

@@ -1,0 +1,333 @@
+// Records histories of concurrent calls on one cache and checks that each is
+// linearizable: some order of the calls, keeping every call that returned
+// before another began ahead of it, gives on the sequential reference model
+// exactly the results the threads saw and exactly the final contents, in
+// recency order, that the cache holds.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cache/measurement_cache.h"
+#include "tests/cache_audit.h"
+#include "tests/reference_cache.h"
+
+namespace morvane::vesk {
+namespace {
+
+using testing::ReferenceCache;
+using testing::sameKey;
+using testing::sameSize;
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kHistories = 150;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kHistories = 150;
+#else
+constexpr int kHistories = 1000;
+#endif
+#else
+constexpr int kHistories = 1000;
+#endif
+
+constexpr std::size_t kKiB = 1024;
+
+// The keys the threads call with. Two share a markdown, so that one removal
+// drops both; the large one is charged 524,848 bytes, more than the room the
+// filled cache has left, so that storing it evicts by bytes. Texts of some
+// KiB make each call long enough for the threads' calls to overlap often.
+std::vector<MeasurementCacheKey> contendedKeys() {
+  std::vector<MeasurementCacheKey> keys(4);
+  keys[0] = keyOfLength(16 * kKiB, 's');
+  keys[1] = keyOfLength(16 * kKiB, 's');
+  keys[1].integer = 1;
+  keys[2] = keyOfLength(16 * kKiB, 'o');
+  keys[3] = keyOfLength(256 * kKiB, 'L');
+  return keys;
+}
+
+enum class Operation { kGet, kSet, kRemove };
+
+struct Call {
+  Operation operation;
+  int key;           // into contendedKeys()
+  CachedSize value;  // stored by kSet; unique to the call
+  // Ticks of one clock shared by all threads, taken just before the call and
+  // just after it returned.
+  std::uint64_t invoked = 0;
+  std::uint64_t responded = 0;
+  // What a kGet saw.
+  bool hit = false;
+  CachedSize out{-1, -1};
+};
+
+using History = std::vector<std::vector<Call>>;  // calls of each thread
+
+void run(const std::vector<MeasurementCacheKey>& keys, MeasurementCache& cache,
+         Call& call) {
+  switch (call.operation) {
+    case Operation::kGet:
+      call.hit = cache.get(keys[call.key], call.out);
+      break;
+    case Operation::kSet:
+      cache.set(keys[call.key], call.value);
+      break;
+    case Operation::kRemove:
+      cache.removeMatchingMarkdown(keys[call.key].markdown);
+      break;
+  }
+}
+
+// Applies `call` to the model; false when the model's result differs from
+// what the call returned on the cache.
+bool replay(const std::vector<MeasurementCacheKey>& keys, ReferenceCache& model,
+            const Call& call) {
+  switch (call.operation) {
+    case Operation::kGet: {
+      CachedSize out{-1, -1};
+      const bool hit = model.get(keys[call.key], out);
+      return hit == call.hit && sameSize(out, call.out);
+    }
+    case Operation::kSet:
+      model.set(keys[call.key], call.value);
+      return true;
+    case Operation::kRemove:
+      model.removeMatchingMarkdown(keys[call.key].markdown);
+      return true;
+  }
+  return false;
+}
+
+struct StoredEntry {
+  const MeasurementCacheKey* key;
+  CachedSize size;
+};
+
+bool sameContents(const ReferenceCache& model,
+                  const std::vector<StoredEntry>& stored) {
+  const auto& entries = model.entries();
+  if (entries.size() != stored.size()) return false;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (!sameSize(entries[i].size, stored[i].size) ||
+        !sameKey(entries[i].key(), *stored[i].key)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Depth-first search over the orders that keep each thread's program order
+// and real-time precedence, pruned at the first result that differs.
+class LinearizationSearch {
+ public:
+  LinearizationSearch(const std::vector<MeasurementCacheKey>& keys,
+                      const History& history,
+                      const std::vector<StoredEntry>& finalContents)
+      : keys_(keys),
+        history_(history),
+        finalContents_(finalContents),
+        next_(history.size(), 0) {}
+
+  // Finds a linearization from `model` and leaves the model it ends in in
+  // `linearized`.
+  bool find(const ReferenceCache& model, ReferenceCache& linearized) {
+    bool allDone = true;
+    for (std::size_t t = 0; t < history_.size(); ++t) {
+      if (next_[t] == history_[t].size()) continue;
+      allDone = false;
+      const Call& call = history_[t][next_[t]];
+      if (!mayGoNext(call)) continue;
+      ReferenceCache after = model;
+      if (!replay(keys_, after, call)) continue;
+      ++next_[t];
+      const bool found = find(after, linearized);
+      --next_[t];
+      if (found) return true;
+    }
+    if (allDone && sameContents(model, finalContents_)) {
+      linearized = model;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  // No pending call of another thread returned before `call` was invoked.
+  [[nodiscard]] bool mayGoNext(const Call& call) const {
+    for (std::size_t t = 0; t < history_.size(); ++t) {
+      if (next_[t] < history_[t].size() &&
+          history_[t][next_[t]].responded < call.invoked) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  const std::vector<MeasurementCacheKey>& keys_;
+  const History& history_;
+  const std::vector<StoredEntry>& finalContents_;
+  std::vector<std::size_t> next_;
+};
+
+std::string describe(const History& history) {
+  static constexpr const char* kNames[] = {"get", "set", "remove"};
+  std::ostringstream out;
+  for (std::size_t t = 0; t < history.size(); ++t) {
+    out << "thread " << t << ":";
+    for (const Call& call : history[t]) {
+      out << " [" << call.invoked << "-" << call.responded << "] "
+          << kNames[static_cast<int>(call.operation)] << "(key " << call.key;
+      if (call.operation == Operation::kSet) out << ", " << call.value.height;
+      if (call.operation == Operation::kGet) {
+        out << ") -> " << (call.hit ? "hit " : "miss ") << call.out.height;
+      } else {
+        out << ")";
+      }
+    }
+    out << "\n";
+  }
+  return out.str();
+}
+
+// Keeps the cache (and the model beside it) at 512 entries and within one
+// large key's charge of the byte budget, with keys of their own: small ones
+// until 512 are stored, then large ones, each evicting a small one, while
+// they fit.
+class Filler {
+ public:
+  void topUp(MeasurementCache& cache, ReferenceCache& model) {
+    while (model.entries().size() < MeasurementCache::kMaxEntries) {
+      store(cache, model, keyFor("filler " + std::to_string(next_++)));
+    }
+    // One byte longer than the large contended key, so that the model never
+    // compares their texts.
+    MeasurementCacheKey large = keyOfLength(256 * kKiB + 1, 'F');
+    while (model.bytes() + entryCharge(large) <=
+           MeasurementCache::kByteBudget) {
+      large.integer = static_cast<std::int32_t>(next_++);
+      store(cache, model, large);
+    }
+  }
+
+ private:
+  static void store(MeasurementCache& cache, ReferenceCache& model,
+                    const MeasurementCacheKey& key) {
+    cache.set(key, {0, 0});
+    model.set(key, {0, 0});
+  }
+
+  int next_ = 0;
+};
+
+TEST(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
+  const std::vector<MeasurementCacheKey> keys = contendedKeys();
+  MeasurementCache cache;
+  ReferenceCache model;
+  Filler filler;
+  std::mt19937 random(20261207);
+  std::uint64_t overlappingHistories = 0;
+  std::uint64_t evictedForCount = 0;
+  std::uint64_t evictedForBytes = 0;
+
+  for (int round = 0; round < kHistories; ++round) {
+    filler.topUp(cache, model);
+    ASSERT_TRUE(sameContents(model, [&] {
+      std::vector<StoredEntry> stored;
+      cache.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
+        stored.push_back({&entry.key, entry.size});
+      });
+      return stored;
+    }()));
+
+    // Two or three threads of two or three calls each.
+    History history(2 + round % 2);
+    int callNumber = 0;
+    for (std::vector<Call>& calls : history) {
+      calls.resize(2 + random() % 2);
+      for (Call& call : calls) {
+        const unsigned kind = random() % 20;
+        call.operation = kind < 9    ? Operation::kGet
+                         : kind < 17 ? Operation::kSet
+                                     : Operation::kRemove;
+        call.key = static_cast<int>(random() % keys.size());
+        call.value = {static_cast<double>(round), double(++callNumber)};
+      }
+    }
+
+    std::atomic<std::uint64_t> clock{0};
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    threads.reserve(history.size());
+    for (std::vector<Call>& calls : history) {
+      threads.emplace_back([&, &calls = calls] {
+        // Start together: spin, yielding now and then in case there are
+        // fewer cores than threads.
+        ready.fetch_add(1);
+        for (int spin = 1; ready.load() < static_cast<int>(history.size());
+             ++spin) {
+          if (spin % 256 == 0) std::this_thread::yield();
+        }
+        for (Call& call : calls) {
+          call.invoked = clock.fetch_add(1);
+          run(keys, cache, call);
+          call.responded = clock.fetch_add(1);
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    std::vector<StoredEntry> finalContents;
+    cache.forEachEntry([&](const MeasurementCache::CacheEntry& entry) {
+      finalContents.push_back({&entry.key, entry.size});
+    });
+    ReferenceCache linearized;
+    LinearizationSearch search(keys, history, finalContents);
+    ASSERT_TRUE(search.find(model, linearized))
+        << "history " << round << " is not linearizable:\n"
+        << describe(history);
+    evictedForCount +=
+        linearized.counts().evictedForCount - model.counts().evictedForCount;
+    evictedForBytes +=
+        linearized.counts().evictedForBytes - model.counts().evictedForBytes;
+    model = std::move(linearized);
+
+    bool overlapped = false;
+    for (std::size_t a = 0; a < history.size(); ++a) {
+      for (std::size_t b = a + 1; b < history.size(); ++b) {
+        for (const Call& x : history[a]) {
+          for (const Call& y : history[b]) {
+            overlapped = overlapped ||
+                         (x.invoked < y.responded && y.invoked < x.responded);
+          }
+        }
+      }
+    }
+    overlappingHistories += overlapped ? 1 : 0;
+    if (round % 100 == 0) {
+      ASSERT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+    }
+  }
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+  // The histories exercised what they are meant to.
+  EXPECT_GT(overlappingHistories, 0u);
+  EXPECT_GT(evictedForCount, 0u);
+  EXPECT_GT(evictedForBytes, 0u);
+  std::printf(
+      "%d histories, %llu with overlapping calls; their calls evicted "
+      "%llu entries for the entry limit and %llu for the byte budget\n",
+      kHistories, static_cast<unsigned long long>(overlappingHistories),
+      static_cast<unsigned long long>(evictedForCount),
+      static_cast<unsigned long long>(evictedForBytes));
+}
+
+}  // namespace
+}  // namespace morvane::vesk
