@@ -96,6 +96,30 @@ void getHit(benchmark::State& state) {
   countEntries(state, keys.size());
 }
 
+void getSetMix(benchmark::State& state) {
+  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
+  const std::vector<MeasurementCacheKey>& keys = filled.stored;
+  std::size_t next = keys.size() *
+                     static_cast<std::size_t>(state.thread_index()) /
+                     static_cast<std::size_t>(state.threads());
+  std::uint64_t misses = 0;
+  unsigned call = 0;
+  CachedSize out;
+  for (auto _ : state) {
+    if (++call == 5) {
+      call = 0;
+      filled.cache.set(keys[next], {1.0, 1.0});
+    } else {
+      misses += filled.cache.get(keys[next], out) ? 0 : 1;
+      benchmark::DoNotOptimize(out);
+    }
+    if (++next == keys.size()) next = 0;
+  }
+  if (misses != 0) state.SkipWithError("a stored key missed");
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, keys.size());
+}
+
 void getMiss(benchmark::State& state) {
   FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
   const std::vector<MeasurementCacheKey> absent = benchmarkKeys(

@@ -16,6 +16,11 @@ namespace morvane::vesk {
 // different key.
 void getHit(benchmark::State& state);
 
+// Four get() hits to one set() update, of stored keys cycled through as in
+// getHit: the mix of a layout pass that mostly finds its measurements and
+// now and then remeasures one. Nothing is allocated or evicted.
+void getSetMix(benchmark::State& state);
+
 // get() of keys of the stored length that are not stored; their hashes differ
 // from every stored key's, so a miss compares no text.
 void getMiss(benchmark::State& state);

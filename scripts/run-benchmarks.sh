@@ -39,6 +39,7 @@ run() {
 }
 
 run cache_benchmark cache_benchmark
+run lock_benchmark lock_benchmark
 run baseline_benchmark baseline_benchmark
 run leveldb_peer_benchmark leveldb_peer_benchmark
 

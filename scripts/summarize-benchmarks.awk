@@ -24,19 +24,29 @@ FNR == 1 {
 /^      "real_time":/ { real = value() + 0 }
 /^      "time_unit":/ { unit = value() }
 /^      "entries":/ { entries = value() + 0 }
+/^      "items_per_second":/ { throughput = value() + 0 }
 /^    }/ {
   key = file SUBSEP run
   if (aggregate == "median") {
     median[key] = real
     units[key] = unit
     entryCounts[key] = entries
+    throughputs[key] = throughput
     slot = family * 1000 + instance
     runAt[file, slot] = run
     if (slot > lastSlot[file]) lastSlot[file] = slot
   } else if (aggregate == "cv") {
     cv[key] = real
   }
-  run = aggregate = unit = entries = ""
+  run = aggregate = unit = entries = throughput = ""
+}
+
+# Ratio of the median throughputs (items per second) of two cases.
+function throughputRatio(label, fileA, runA, fileB, runB, target,    a, b) {
+  a = throughputs[fileA SUBSEP runA]
+  b = throughputs[fileB SUBSEP runB]
+  if (a == "" || b == "" || b == 0) return
+  printf "%-62s %6.3f  %s\n", label, a / b, target
 }
 
 function ratio(label, fileA, runA, fileB, runB, target,    a, b) {
@@ -86,6 +96,55 @@ END {
           p, "MeasurementCache/get_hit/markdown:" bytes,
           p, "LevelDB/lookup_release_hit/markdown:" bytes,
           bytes <= 4096 ? "(target <= 1.00)" : "")
+  }
+  print "\n=== throughput on one shared cache, n threads / 1 thread"
+  for (bytes = 64; bytes <= 4096; bytes *= 64) {
+    for (t = 2; t <= 8; t *= 2) {
+      target = ""
+      if (t == 2) target = bytes == 64 ? "(target >= 0.75)" : "(target >= 1.70)"
+      throughputRatio("get hit, " bytes " B, " t " threads / 1", c,
+                      "MeasurementCache/get_hit_threads/markdown:" bytes \
+                      "/real_time/threads:" t, c,
+                      "MeasurementCache/get_hit_threads/markdown:" bytes \
+                      "/real_time/threads:1", target)
+    }
+    for (t = 2; t <= 8; t *= 2) {
+      throughputRatio("get/set 80/20, " bytes " B, " t " threads / 1", c,
+                      "MeasurementCache/get_set_mix_threads/markdown:" bytes \
+                      "/real_time/threads:" t, c,
+                      "MeasurementCache/get_set_mix_threads/markdown:" bytes \
+                      "/real_time/threads:1",
+                      t == 2 && bytes == 64 ? "(target >= 0.75)" : "")
+    }
+  }
+  l = "lock_benchmark"
+  split("std_mutex pthread_adaptive_mutex spin_then_yield", others, " ")
+  print "\n=== locks around a hit-shaped critical section: throughput, " \
+        "spin_then_park / other"
+  for (bytes = 64; bytes <= 4096; bytes *= 64) {
+    for (t = 1; t <= 8; t *= 2) {
+      for (o = 1; o <= 3; ++o) {
+        throughputRatio(bytes " B, " t " threads: spin_then_park / " others[o],
+                        l, "Lock/spin_then_park/markdown:" bytes \
+                        "/real_time/threads:" t, l,
+                        "Lock/" others[o] "/markdown:" bytes \
+                        "/real_time/threads:" t, "")
+      }
+    }
+  }
+  print "\n=== locks: throughput, n threads / 1 thread"
+  split("std_mutex pthread_adaptive_mutex spin_then_yield spin_then_park",
+        locks, " ")
+  for (bytes = 64; bytes <= 4096; bytes *= 64) {
+    for (k = 1; k <= 4; ++k) {
+      for (t = 2; t <= 8; t *= 2) {
+        throughputRatio(bytes " B, " locks[k] ", " t " threads / 1",
+                        l, "Lock/" locks[k] "/markdown:" bytes \
+                        "/real_time/threads:" t, l,
+                        "Lock/" locks[k] "/markdown:" bytes \
+                        "/real_time/threads:1", "")
+      }
+    }
   }
   for (bytes = 64; bytes <= 262144; bytes *= 64) {
     ratio("inserting set, " bytes " B: MeasurementCache / LevelDB",

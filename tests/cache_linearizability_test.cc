@@ -28,10 +28,10 @@ using testing::sameKey;
 using testing::sameSize;
 
 #if defined(__SANITIZE_THREAD__)
-constexpr int kHistories = 150;
+constexpr int kHistories = 100;
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)
-constexpr int kHistories = 150;
+constexpr int kHistories = 100;
 #else
 constexpr int kHistories = 1000;
 #endif
