@@ -21,7 +21,11 @@ bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
   std::lock_guard lock(mutex_);
   const auto found = index_.find(probe);
-  if (found == index_.end()) return false;
+  if (found == index_.end()) {
+    ++counters_.misses;
+    return false;
+  }
+  ++counters_.hits;
   const EntryList::iterator slot = found->second;
   entries_.splice(entries_.begin(), entries_, slot);
   out = slot->entry.size;
@@ -30,7 +34,10 @@ bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
 
 void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   const std::uint64_t charge = entryCharge(key);
-  if (charge > kByteBudget) return;
+  if (charge > kByteBudget) {
+    refusals_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
 
   std::lock_guard lock(mutex_);
@@ -38,6 +45,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
     const EntryList::iterator slot = found->second;
     slot->entry.size = size;
     entries_.splice(entries_.begin(), entries_, slot);
+    ++counters_.updates;
     return;
   }
 
@@ -50,6 +58,8 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   EntryList fresh;
   while (!entries_.empty() && (index_.size() >= kMaxEntries ||
                                accountedBytes_ + charge > kByteBudget)) {
+    ++(index_.size() >= kMaxEntries ? counters_.evictionsByEntryLimit
+                                    : counters_.evictionsByByteBudget);
     if (&entries_.back().entry.key == &key) {
       accountedBytes_ -= charge;
       index_.erase(entries_.back().indexed);
@@ -74,6 +84,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
                      .first;
   entries_.splice(entries_.begin(), fresh);
   accountedBytes_ += charge;
+  ++counters_.insertions;
 }
 
 void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
@@ -88,6 +99,7 @@ void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
       accountedBytes_ -= entryCharge(slot->entry.key);
       index_.erase(slot->indexed);
       removed.splice(removed.end(), entries_, slot);
+      ++counters_.removals;
     }
     slot = next;
   }
@@ -97,6 +109,24 @@ void MeasurementCache::clear() noexcept {
   entries_.clear();
   index_.clear();  // keeps the reserved buckets
   accountedBytes_ = 0;
+  counters_ = Counters{};
+  refusals_.store(0, std::memory_order_relaxed);
+}
+
+MeasurementCacheStats MeasurementCache::stats() const {
+  std::lock_guard lock(mutex_);
+  return MeasurementCacheStats{
+      .entries = index_.size(),
+      .accountedBytes = accountedBytes_,
+      .hits = counters_.hits,
+      .misses = counters_.misses,
+      .insertions = counters_.insertions,
+      .updates = counters_.updates,
+      .refusals = refusals_.load(std::memory_order_relaxed),
+      .evictionsByEntryLimit = counters_.evictionsByEntryLimit,
+      .evictionsByByteBudget = counters_.evictionsByByteBudget,
+      .removals = counters_.removals,
+  };
 }
 
 void MeasurementCache::evictLeastRecentlyUsed() noexcept {

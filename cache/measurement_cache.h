@@ -1,6 +1,7 @@
 #ifndef VESK_CACHE_MEASUREMENT_CACHE_H_
 #define VESK_CACHE_MEASUREMENT_CACHE_H_
 
+#include <atomic>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "cache/measurement_cache_entry.h"
 #include "cache/measurement_cache_key.h"
 #include "cache/measurement_cache_key_hash.h"
+#include "cache/measurement_cache_stats.h"
 
 namespace morvane::vesk {
 
@@ -21,9 +23,9 @@ namespace morvane::vesk {
 // kMaxEntries entries and at most kByteBudget accounted bytes, where an entry
 // is charged entryCharge(key) for the two key copies it keeps.
 //
-// Thread safety: shared(), get(), set() and removeMatchingMarkdown() may be
-// called from any thread at any time; each holds one internal mutex for its
-// whole duration and calls nothing outside the cache while holding it.
+// Thread safety: shared(), get(), set(), removeMatchingMarkdown() and stats()
+// may be called from any thread at any time; each holds one internal mutex for
+// its whole duration and calls nothing outside the cache while holding it.
 // clear(), entryCount(), forEachEntry() and destruction take no lock: call
 // them only while no other thread uses the cache. shared() must not be called,
 // nor its instance used, once exit-time destruction has begun (a thread still
@@ -85,8 +87,13 @@ class MeasurementCache {
   // same bytes), whatever its other fields, and releases their bytes.
   void removeMatchingMarkdown(const std::string& markdown);
 
-  // Removes every entry. Not synchronised.
+  // Removes every entry and resets every counter of stats(): a cleared cache
+  // reports what a new one does. Not synchronised.
   void clear() noexcept;
+
+  // What the cache holds and what it did since it was built or last cleared,
+  // read in one acquisition of the mutex (see MeasurementCacheStats).
+  MeasurementCacheStats stats() const;
 
   // Number of stored entries. Not synchronised.
   std::uint64_t entryCount() const noexcept { return index_.size(); }
@@ -153,6 +160,17 @@ class MeasurementCache {
 
   void evictLeastRecentlyUsed() noexcept;
 
+  // What the operations did; each counter is changed only under the mutex.
+  struct Counters {
+    std::uint64_t hits = 0;
+    std::uint64_t misses = 0;
+    std::uint64_t insertions = 0;
+    std::uint64_t updates = 0;
+    std::uint64_t evictionsByEntryLimit = 0;
+    std::uint64_t evictionsByByteBudget = 0;
+    std::uint64_t removals = 0;
+  };
+
   // Invariants between operations:
   //  - entries_ and index_ hold the same number of elements, at most
   //    kMaxEntries, and are in one-to-one correspondence: every slot's
@@ -164,9 +182,13 @@ class MeasurementCache {
   //    and set() evicts before it inserts), so the iterators the slots hold
   //    stay valid for as long as their index entries exist.
   std::uint64_t accountedBytes_ = 0;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   EntryList entries_;  // front = most recently used
   Index index_;
+  Counters counters_;
+  // A refused set() takes no lock, so its count is the one counter kept
+  // outside the mutex; it orders nothing, hence relaxed.
+  std::atomic<std::uint64_t> refusals_{0};
 };
 
 }  // namespace morvane::vesk
