@@ -1,4 +1,4 @@
-#include "cache/measurement_cache.h"
+#include "measurement_cache.h"
 
 #include <iterator>
 #include <tuple>

@@ -10,12 +10,13 @@
 #include <string>
 #include <unordered_map>
 
-#include "cache/cached_size.h"
-#include "cache/entry_charge.h"
-#include "cache/measurement_cache_entry.h"
-#include "cache/measurement_cache_key.h"
-#include "cache/measurement_cache_key_hash.h"
-#include "cache/measurement_cache_stats.h"
+#include "cached_size.h"
+#include "entry_charge.h"
+#include "export.h"
+#include "measurement_cache_entry.h"
+#include "measurement_cache_key.h"
+#include "measurement_cache_key_hash.h"
+#include "measurement_cache_stats.h"
 
 namespace morvane::vesk {
 
@@ -67,33 +68,33 @@ class MeasurementCache {
       vesk::kEntryOverheadBytes;
 
   // The process-wide instance, built on first use and destroyed at exit.
-  static MeasurementCache& shared();
+  VESK_EXPORT static MeasurementCache& shared();
 
-  MeasurementCache();
+  VESK_EXPORT MeasurementCache();
   MeasurementCache(const MeasurementCache&) = delete;
   MeasurementCache& operator=(const MeasurementCache&) = delete;
   ~MeasurementCache() = default;
 
   // On a hit: makes the entry the most recently used, copies its value into
   // `out` and returns true. On a miss: returns false and leaves `out` alone.
-  bool get(const MeasurementCacheKey& key, CachedSize& out);
+  VESK_EXPORT bool get(const MeasurementCacheKey& key, CachedSize& out);
 
   // Stores `size` under `key`. A stored key gets the new value and becomes
   // the most recently used without evicting anything. A new key first evicts
   // least recently used entries until it fits both limits.
-  void set(const MeasurementCacheKey& key, CachedSize size);
+  VESK_EXPORT void set(const MeasurementCacheKey& key, CachedSize size);
 
   // Removes every entry whose key's markdown equals `markdown` (same length,
   // same bytes), whatever its other fields, and releases their bytes.
-  void removeMatchingMarkdown(const std::string& markdown);
+  VESK_EXPORT void removeMatchingMarkdown(const std::string& markdown);
 
   // Removes every entry and resets every counter of stats(): a cleared cache
   // reports what a new one does. Not synchronised.
-  void clear() noexcept;
+  VESK_EXPORT void clear() noexcept;
 
   // What the cache holds and what it did since it was built or last cleared,
   // read in one acquisition of the mutex (see MeasurementCacheStats).
-  MeasurementCacheStats stats() const;
+  VESK_EXPORT MeasurementCacheStats stats() const;
 
   // Number of stored entries. Not synchronised.
   std::uint64_t entryCount() const noexcept { return index_.size(); }
