@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "cache/measurement_cache_key.h"
+#include "measurement_cache_key.h"
 
 namespace morvane::vesk {
 

@@ -1,4 +1,4 @@
-#include "cache/measurement_cache.h"
+#include "measurement_cache.h"
 
 #include <iterator>
 #include <tuple>
@@ -23,7 +23,11 @@ bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
   const SpinThenParkLockGuard lock(lock_);
   const auto found = index_.find(probe);
-  if (found == index_.end()) return false;
+  if (found == index_.end()) {
+    ++counters_.misses;
+    return false;
+  }
+  ++counters_.hits;
   const EntryList::iterator slot = found->second;
   entries_.splice(entries_.begin(), entries_, slot);
   out = slot->entry.size;
@@ -32,7 +36,10 @@ bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
 
 void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   const std::uint64_t charge = entryCharge(key);
-  if (charge > kByteBudget) return;
+  if (charge > kByteBudget) {
+    refusals_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
 
   const SpinThenParkLockGuard lock(lock_);
@@ -40,6 +47,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
     const EntryList::iterator slot = found->second;
     slot->entry.size = size;
     entries_.splice(entries_.begin(), entries_, slot);
+    ++counters_.updates;
     return;
   }
 
@@ -52,6 +60,8 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   EntryList fresh;
   while (!entries_.empty() && (index_.size() >= kMaxEntries ||
                                accountedBytes_ + charge > kByteBudget)) {
+    ++(index_.size() >= kMaxEntries ? counters_.evictionsByEntryLimit
+                                    : counters_.evictionsByByteBudget);
     if (&entries_.back().entry.key == &key) {
       accountedBytes_ -= charge;
       index_.erase(entries_.back().indexed);
@@ -76,6 +86,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
                      .first;
   entries_.splice(entries_.begin(), fresh);
   accountedBytes_ += charge;
+  ++counters_.insertions;
 }
 
 void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
@@ -86,7 +97,10 @@ void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
   const SpinThenParkLockGuard lock(lock_);
   for (auto slot = entries_.begin(); slot != entries_.end();) {
     const auto next = std::next(slot);
-    if (slot->entry.key.markdown == markdown) moveOut(slot, removed);
+    if (slot->entry.key.markdown == markdown) {
+      moveOut(slot, removed);
+      ++counters_.removals;
+    }
     slot = next;
   }
 }
@@ -98,11 +112,29 @@ void MeasurementCache::clear() noexcept {
   EntryList removed;
   const SpinThenParkLockGuard lock(lock_);
   while (!entries_.empty()) moveOut(entries_.begin(), removed);
+  counters_ = Counters{};
+  refusals_.store(0, std::memory_order_relaxed);
 }
 
 std::uint64_t MeasurementCache::entryCount() const noexcept {
   const SpinThenParkLockGuard lock(lock_);
   return index_.size();
+}
+
+MeasurementCacheStats MeasurementCache::stats() const {
+  const SpinThenParkLockGuard lock(lock_);
+  return MeasurementCacheStats{
+      .entries = index_.size(),
+      .accountedBytes = accountedBytes_,
+      .hits = counters_.hits,
+      .misses = counters_.misses,
+      .insertions = counters_.insertions,
+      .updates = counters_.updates,
+      .refusals = refusals_.load(std::memory_order_relaxed),
+      .evictionsByEntryLimit = counters_.evictionsByEntryLimit,
+      .evictionsByByteBudget = counters_.evictionsByByteBudget,
+      .removals = counters_.removals,
+  };
 }
 
 void MeasurementCache::moveOut(EntryList::iterator slot,

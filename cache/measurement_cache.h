@@ -1,6 +1,7 @@
 #ifndef VESK_CACHE_MEASUREMENT_CACHE_H_
 #define VESK_CACHE_MEASUREMENT_CACHE_H_
 
+#include <atomic>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -8,13 +9,15 @@
 #include <string>
 #include <unordered_map>
 
-#include "cache/cached_size.h"
-#include "cache/entry_charge.h"
-#include "cache/measurement_cache_entry.h"
-#include "cache/measurement_cache_key.h"
-#include "cache/measurement_cache_key_hash.h"
-#include "cache/spin_then_park_lock.h"
-#include "cache/thread_safety_annotations.h"
+#include "cached_size.h"
+#include "entry_charge.h"
+#include "export.h"
+#include "measurement_cache_entry.h"
+#include "measurement_cache_key.h"
+#include "measurement_cache_key_hash.h"
+#include "measurement_cache_stats.h"
+#include "spin_then_park_lock.h"
+#include "thread_safety_annotations.h"
 
 namespace morvane::vesk {
 
@@ -22,15 +25,16 @@ namespace morvane::vesk {
 // kMaxEntries entries and at most kByteBudget accounted bytes, where an entry
 // is charged entryCharge(key) for the two key copies it keeps.
 //
-// Thread safety: shared(), get(), set(), removeMatchingMarkdown(), clear()
-// and entryCount() may be called from any thread at any time. Each holds one
-// internal lock (a SpinThenParkLock, non-recursive) for its whole critical
-// section, through a scope-bound guard, and calls nothing outside the cache
-// while holding it; the result is as if the calls ran one at a time, in an
-// order that keeps the order of calls that did not overlap. forEachEntry() and
-// destruction take no lock: call them only while no other thread uses the
-// cache. shared() must not be called, nor its instance used, once exit-time
-// destruction has begun (a thread still running when main returns).
+// Thread safety: shared(), get(), set(), removeMatchingMarkdown(), clear(),
+// entryCount() and stats() may be called from any thread at any time. Each
+// holds one internal lock (a SpinThenParkLock, non-recursive) for its whole
+// critical section, through a scope-bound guard, and calls nothing outside
+// the cache while holding it; the result is as if the calls ran one at a
+// time, in an order that keeps the order of calls that did not overlap.
+// forEachEntry() and destruction take no lock: call them only while no other
+// thread uses the cache. shared() must not be called, nor its instance used,
+// once exit-time destruction has begun (a thread still running when main
+// returns).
 //
 // Work kept out of the lock: get() and set() hash the caller's key before
 // taking it; a set() whose key is refused never takes it;
@@ -72,31 +76,36 @@ class MeasurementCache {
       vesk::kEntryOverheadBytes;
 
   // The process-wide instance, built on first use and destroyed at exit.
-  static MeasurementCache& shared();
+  VESK_EXPORT static MeasurementCache& shared();
 
-  MeasurementCache();
+  VESK_EXPORT MeasurementCache();
   MeasurementCache(const MeasurementCache&) = delete;
   MeasurementCache& operator=(const MeasurementCache&) = delete;
   ~MeasurementCache() = default;
 
   // On a hit: makes the entry the most recently used, copies its value into
   // `out` and returns true. On a miss: returns false and leaves `out` alone.
-  bool get(const MeasurementCacheKey& key, CachedSize& out);
+  VESK_EXPORT bool get(const MeasurementCacheKey& key, CachedSize& out);
 
   // Stores `size` under `key`. A stored key gets the new value and becomes
   // the most recently used without evicting anything. A new key first evicts
   // least recently used entries until it fits both limits.
-  void set(const MeasurementCacheKey& key, CachedSize size);
+  VESK_EXPORT void set(const MeasurementCacheKey& key, CachedSize size);
 
   // Removes every entry whose key's markdown equals `markdown` (same length,
   // same bytes), whatever its other fields, and releases their bytes.
-  void removeMatchingMarkdown(const std::string& markdown);
+  VESK_EXPORT void removeMatchingMarkdown(const std::string& markdown);
 
-  // Removes every entry and releases their bytes.
-  void clear() noexcept;
+  // Removes every entry, releases their bytes and resets every counter of
+  // stats(): a cleared cache reports what a new one does.
+  VESK_EXPORT void clear() noexcept;
+
+  // What the cache holds and what it did since it was built or last cleared,
+  // read in one acquisition of the lock (see MeasurementCacheStats).
+  VESK_EXPORT MeasurementCacheStats stats() const;
 
   // Number of stored entries.
-  std::uint64_t entryCount() const noexcept;
+  VESK_EXPORT std::uint64_t entryCount() const noexcept;
 
   // Calls `visit` with each stored entry, most recently used first, without
   // changing the order. Not synchronised (hence unchecked by the analysis):
@@ -169,6 +178,17 @@ class MeasurementCache {
   void moveOut(EntryList::iterator slot, EntryList& removed) noexcept
       VESK_REQUIRES(lock_);
 
+  // What the operations did; each counter is changed only under the lock.
+  struct Counters {
+    std::uint64_t hits = 0;
+    std::uint64_t misses = 0;
+    std::uint64_t insertions = 0;
+    std::uint64_t updates = 0;
+    std::uint64_t evictionsByEntryLimit = 0;
+    std::uint64_t evictionsByByteBudget = 0;
+    std::uint64_t removals = 0;
+  };
+
   // Invariants between operations:
   //  - entries_ and index_ hold the same number of elements, at most
   //    kMaxEntries, and are in one-to-one correspondence: every slot's
@@ -179,11 +199,15 @@ class MeasurementCache {
   //  - index_ never rehashes (its buckets are reserved for kMaxEntries keys,
   //    and set() evicts before it inserts), so the iterators the slots hold
   //    stay valid for as long as their index entries exist.
-  //  All three are touched only under lock_.
+  //  All of them but refusals_ are touched only under lock_.
   mutable SpinThenParkLock lock_;
   std::uint64_t accountedBytes_ VESK_GUARDED_BY(lock_) = 0;
   EntryList entries_ VESK_GUARDED_BY(lock_);  // front = most recently used
   Index index_ VESK_GUARDED_BY(lock_);
+  Counters counters_ VESK_GUARDED_BY(lock_);
+  // A refused set() takes no lock, so its count is the one counter kept
+  // outside it; it orders nothing, hence relaxed.
+  std::atomic<std::uint64_t> refusals_{0};
 };
 
 }  // namespace morvane::vesk

@@ -1,8 +1,8 @@
 #ifndef VESK_CACHE_MEASUREMENT_CACHE_ENTRY_H_
 #define VESK_CACHE_MEASUREMENT_CACHE_ENTRY_H_
 
-#include "cache/cached_size.h"
-#include "cache/measurement_cache_key.h"
+#include "cached_size.h"
+#include "measurement_cache_key.h"
 
 namespace morvane::vesk {
 

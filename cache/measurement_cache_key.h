@@ -5,7 +5,7 @@
 #include <string>
 #include <tuple>
 
-#include "cache/markdown_flavor.h"
+#include "markdown_flavor.h"
 
 namespace morvane::vesk {
 

@@ -1,4 +1,4 @@
-#include "cache/measurement_cache_key_hash.h"
+#include "measurement_cache_key_hash.h"
 
 #include <functional>
 #include <tuple>

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "cache/measurement_cache_key.h"
+#include "export.h"
+#include "measurement_cache_key.h"
 
 namespace morvane::vesk {
 
@@ -21,7 +22,7 @@ constexpr std::uint64_t hashCombine(std::uint64_t seed,
 // The call operator is deliberately not noexcept: std::unordered_map then
 // stores each key's hash beside it, compares that before calling operator==,
 // and never hashes a stored key again, which matters for multi-KiB texts.
-struct MeasurementCacheKeyHash {
+struct VESK_EXPORT MeasurementCacheKeyHash {
   std::uint64_t operator()(const MeasurementCacheKey& key) const;
 };
 

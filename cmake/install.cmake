@@ -1,5 +1,6 @@
 # Install rules of the two libraries: their headers under
-# <prefix>/include/vesk/cache/, the static libraries, a CMake package
+# <prefix>/include/vesk/, the libraries (static, or shared with BUILD_SHARED_LIBS),
+# a CMake package
 # (find_package(vesk CONFIG) gives vesk::cache and vesk::key) and a
 # pkg-config file. Nothing else of the project is installed.
 include(CMakePackageConfigHelpers)
@@ -9,11 +10,13 @@ set(VESK_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/vesk
 
 install(TARGETS vesk_key vesk_cache
   EXPORT vesk-targets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# Every header of cache/, so that "cache/measurement_cache.h" includes as it
-# does in the source tree; nothing of baseline/, which defines the same class.
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Every header of cache/, as <vesk/...>, the include path the build tree
+# gives too; nothing of baseline/, which defines the same class.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/cache/
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vesk/cache
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vesk
   FILES_MATCHING PATTERN "*.h")
 install(EXPORT vesk-targets
   NAMESPACE vesk::

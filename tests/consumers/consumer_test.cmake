@@ -6,10 +6,14 @@
 # problem.
 #
 # install        configures vesk from SOURCE_DIR with nothing but its two
-#                libraries, builds it and installs it into WORK_DIR/prefix,
-#                then checks what was installed
-# find_package   builds and runs the consumer in installed/ against that
-#                prefix
+#                libraries, static or, with SHARED=ON, shared, builds it and
+#                installs it into WORK_DIR/prefix (prefix-shared), then
+#                checks what was installed: headers only under include/vesk,
+#                the libraries of VERSION, and for shared ones their SONAME
+#                and that they export nothing outside vesk's namespace
+# find_package   builds and runs the consumer in installed/ against the
+#                static prefix, and checks that versions it must refuse
+#                (0.9, 2.0) fail to configure
 # pkg_config     compiles use_the_cache.cc with the flags
 #                `PKG_CONFIG --cflags --libs vesk` gives for that prefix, and
 #                runs it
@@ -17,10 +21,20 @@
 #                vesk from SOURCE_DIR (with FETCHCONTENT=ON through
 #                FetchContent), and checks that vesk's warning flags stay off
 #                the consumer's compile line while C++20 reaches it
+# plugins        builds the two plugins of plugins/ and their program
+#                against the static prefix, or with SHARED=ON the shared
+#                one, and checks that they share one cache only with the
+#                shared libraries
+#
+# The consumers of find_package and subdirectory must also fail to compile a
+# program that includes a header of the repository outside vesk's interface.
 cmake_minimum_required(VERSION 3.25)
 
 set(consumers_dir ${CMAKE_CURRENT_LIST_DIR})
 set(prefix ${WORK_DIR}/prefix)
+if(SHARED)
+  set(prefix ${WORK_DIR}/prefix-shared)
+endif()
 
 # run(<what> COMMAND...): runs a command, failing with its output if it fails.
 function(run what)
@@ -48,6 +62,41 @@ function(build_project source binary)
   run("building ${source}" ${CMAKE_COMMAND} --build ${binary} -j2)
 endfunction()
 
+# fails_to_configure(<source> <binary> <expected message> [-D...]): the
+# configuration must fail, saying what is expected.
+function(fails_to_configure source binary expected)
+  file(REMOVE_RECURSE ${binary})
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -S ${source} -B ${binary} ${toolchain} ${ARGN}
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(status EQUAL 0)
+    message(FATAL_ERROR "configuring ${source} with ${ARGN} succeeded")
+  endif()
+  string(REGEX REPLACE "[ \n]+" " " output "${output}")
+  if(NOT output MATCHES "${expected}")
+    message(FATAL_ERROR "configuring ${source} failed for another reason "
+                        "than '${expected}':\n${output}")
+  endif()
+endfunction()
+
+# headers_stay_unreachable(<binary>): the consumer built in <binary> cannot
+# include the baseline's header nor reach vesk's headers through cache/.
+function(headers_stay_unreachable binary)
+  set(programs include_baseline include_cache_folder)
+  set(headers baseline/measurement_cache.h cache/measurement_cache.h)
+  foreach(program header IN ZIP_LISTS programs headers)
+    execute_process(
+      COMMAND ${CMAKE_COMMAND} --build ${binary} --target ${program}
+      RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(status EQUAL 0)
+      message(FATAL_ERROR "a consumer can include \"${header}\"")
+    endif()
+    if(NOT output MATCHES "${header}.*(No such file|not found)")
+      message(FATAL_ERROR "${program} failed for another reason:\n${output}")
+    endif()
+  endforeach()
+endfunction()
+
 # run_example(<program>): runs a build of use_the_cache.cc.
 function(run_example program)
   run("running ${program}" ${program})
@@ -58,7 +107,11 @@ endfunction()
 
 if(STEP STREQUAL "install")
   set(build ${WORK_DIR}/vesk-build)
+  if(SHARED)
+    set(build ${WORK_DIR}/vesk-shared-build)
+  endif()
   build_project(${SOURCE_DIR} ${build}
+    -DBUILD_SHARED_LIBS=${SHARED}
     -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF
     -DVESK_BUILD_EXAMPLES=OFF -DVESK_BUILD_BENCHMARKS=OFF)
   file(REMOVE_RECURSE ${prefix})
@@ -69,20 +122,62 @@ if(STEP STREQUAL "install")
   file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
   set(libraries)
   foreach(file IN LISTS installed)
-    if(file MATCHES "\\.h$" AND NOT file MATCHES "^include/vesk/cache/[^/]+\\.h$")
-      message(FATAL_ERROR "header installed outside include/vesk/cache: ${file}")
+    if(file MATCHES "^include/" AND NOT file MATCHES "^include/vesk/[^/]+\\.h$")
+      message(FATAL_ERROR "not a header of include/vesk: ${file}")
     elseif(file MATCHES "baseline")
       message(FATAL_ERROR "part of the baseline cache installed: ${file}")
-    elseif(file MATCHES "\\.(a|so)$")
+    elseif(file MATCHES "\\.(a|so)(\\.[0-9.]+)?$")
       get_filename_component(name ${file} NAME)
       list(APPEND libraries ${name})
     endif()
   endforeach()
   list(SORT libraries)
-  if(NOT libraries STREQUAL "libvesk_cache.a;libvesk_key.a")
-    message(FATAL_ERROR "installed libraries: ${libraries}")
+  set(expected_libraries libvesk_cache.a libvesk_key.a)
+  if(SHARED)
+    string(REGEX MATCH "^[0-9]+" major "${VERSION}")
+    set(expected_libraries)
+    foreach(library IN ITEMS libvesk_cache libvesk_key)
+      list(APPEND expected_libraries
+        ${library}.so ${library}.so.${major} ${library}.so.${VERSION})
+    endforeach()
   endif()
-  foreach(expected IN ITEMS include/vesk/cache/measurement_cache.h
+  if(NOT libraries STREQUAL expected_libraries)
+    message(FATAL_ERROR "installed libraries: ${libraries}, "
+                        "expected: ${expected_libraries}")
+  endif()
+  if(SHARED)
+    file(GLOB_RECURSE cache_library ${prefix}/*/libvesk_cache.so.${VERSION})
+    run("reading the SONAME" ${OBJDUMP} -p ${cache_library})
+    if(NOT run_output MATCHES "SONAME +libvesk_cache\\.so\\.${major}\n")
+      message(FATAL_ERROR "no SONAME libvesk_cache.so.${major}:\n${run_output}")
+    endif()
+    # Exported: vesk's own API, and the standard library's inline code its
+    # API instantiates (weak symbols, as every library that uses the
+    # standard containers exports them).
+    foreach(library IN ITEMS libvesk_cache libvesk_key)
+      file(GLOB_RECURSE path ${prefix}/*/${library}.so.${VERSION})
+      run("listing ${library}'s exports"
+        ${NM} -D --defined-only --demangle ${path})
+      string(REPLACE "\n" ";" exports "${run_output}")
+      foreach(line IN LISTS exports)
+        if(line MATCHES "^[0-9a-f]+ [TDBR] (.*)$")
+          if(NOT CMAKE_MATCH_1 MATCHES "morvane::vesk::")
+            message(FATAL_ERROR "${library} exports ${CMAKE_MATCH_1}")
+          endif()
+        endif()
+      endforeach()
+      if(NOT run_output MATCHES "morvane::vesk::")
+        message(FATAL_ERROR "${library} exports nothing of vesk")
+      endif()
+    endforeach()
+    file(GLOB_RECURSE cache_library ${prefix}/*/libvesk_cache.so.${VERSION})
+    run("listing the cache's exports" ${NM} -D --defined-only --demangle
+      ${cache_library})
+    if(run_output MATCHES "evictLeastRecentlyUsed|IndexHash|IndexEqual")
+      message(FATAL_ERROR "the cache exports its internals:\n${run_output}")
+    endif()
+  endif()
+  foreach(expected IN ITEMS include/vesk/measurement_cache.h
                             /vesk-config.cmake /vesk-config-version.cmake
                             /vesk-targets.cmake /pkgconfig/vesk.pc)
     set(found ${installed})
@@ -96,6 +191,15 @@ elseif(STEP STREQUAL "find_package")
   build_project(${consumers_dir}/installed ${WORK_DIR}/installed-consumer
     -DCMAKE_PREFIX_PATH=${prefix})
   run_example(${WORK_DIR}/installed-consumer/use_the_cache)
+  headers_stay_unreachable(${WORK_DIR}/installed-consumer)
+  # 1.x keeps the interface of 1.0; an older or a newer major version is a
+  # different interface.
+  foreach(version IN ITEMS 0.9 2.0)
+    fails_to_configure(${consumers_dir}/installed
+      ${WORK_DIR}/installed-consumer-${version}
+      "compatible with requested version \"${version}\""
+      -DCMAKE_PREFIX_PATH=${prefix} -DVESK_VERSION=${version})
+  endforeach()
 
 elseif(STEP STREQUAL "pkg_config")
   file(GLOB_RECURSE pc_files ${prefix}/*/vesk.pc)
@@ -121,6 +225,7 @@ elseif(STEP STREQUAL "subdirectory")
   build_project(${consumers_dir}/subdirectory ${build}
     -DVESK_SOURCE_DIR=${SOURCE_DIR} -DVESK_USE_FETCHCONTENT=${FETCHCONTENT})
   run_example(${build}/use_the_cache)
+  headers_stay_unreachable(${build})
 
   # vesk compiles its own sources with its warnings, and gives the consumer
   # C++20 and none of them.
@@ -149,6 +254,21 @@ elseif(STEP STREQUAL "subdirectory")
   endif()
   if(NOT consumer_command MATCHES " -std=(c|gnu)\\+\\+20")
     message(FATAL_ERROR "C++20 did not reach the consumer:\n${consumer_command}")
+  endif()
+
+elseif(STEP STREQUAL "plugins")
+  set(build ${WORK_DIR}/plugins-consumer)
+  set(expected "two caches")
+  if(SHARED)
+    set(build ${WORK_DIR}/plugins-shared-consumer)
+    set(expected "one cache")
+  endif()
+  build_project(${consumers_dir}/plugins ${build}
+    -DCMAKE_PREFIX_PATH=${prefix})
+  run("running two_plugins" ${build}/two_plugins)
+  if(NOT run_output STREQUAL "${expected}\n")
+    message(FATAL_ERROR "two plugins against this vesk printed "
+                        "${run_output}, expected ${expected}")
   endif()
 
 else()

@@ -2,14 +2,14 @@
 // back. Exits 1 if the cache does not give the stored size back.
 #include <cstdio>
 
-#include "cache/measurement_cache.h"
+#include <vesk/measurement_cache.h>
 
 int main() {
   namespace vesk = morvane::vesk;
   vesk::MeasurementCacheKey key;  // every input of the measurement
   key.markdown = "# Hello, *world*";
   key.flavor = vesk::MarkdownFlavor::kGitHub;
-  key.real1 = 640.0;  // the other fields: cache/measurement_cache_key.h
+  key.real1 = 640.0;  // the other fields: <vesk/measurement_cache_key.h>
 
   vesk::MeasurementCache& cache = vesk::MeasurementCache::shared();
   cache.set(key, vesk::CachedSize{.width = 412.5, .height = 96.0});
