@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -179,13 +180,14 @@ class LinearizationSearch {
 };
 
 std::string describe(const History& history) {
-  static constexpr const char* kNames[] = {"get", "set", "remove"};
+  static constexpr std::array<const char*, 3> kNames{"get", "set", "remove"};
   std::ostringstream out;
   for (std::size_t t = 0; t < history.size(); ++t) {
     out << "thread " << t << ":";
     for (const Call& call : history[t]) {
       out << " [" << call.invoked << "-" << call.responded << "] "
-          << kNames[static_cast<int>(call.operation)] << "(key " << call.key;
+          << kNames[static_cast<std::size_t>(call.operation)] << "(key "
+          << call.key;
       if (call.operation == Operation::kSet) out << ", " << call.value.height;
       if (call.operation == Operation::kGet) {
         out << ") -> " << (call.hit ? "hit " : "miss ") << call.out.height;
