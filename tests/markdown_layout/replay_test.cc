@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "examples/markdown_layout/block_extraction.h"
@@ -150,6 +153,31 @@ TEST(Replay, VerifyReportsTheEarliestMismatchInSessionOrder) {
                   .rfind("verify: doc0 block 1 (line 3): cached 2 x 2 px", 0),
               0U);
   }
+}
+
+// The replay reads hits and misses from the cache's statistics and checks
+// them against the layouters' own count: another user of the cache during
+// the replay makes them disagree, and the replay fails instead of reporting
+// the other user's lookups as its own.
+TEST(Replay, FailsWhenTheCacheStatisticsDisagreeWithItsOwnCount) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  MeasurementCache cache;
+  std::atomic<bool> started{false};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    const MeasurementCacheKey key = layoutKey(documents[0].blocks[0], {});
+    CachedSize size;
+    while (!done.load()) {
+      (void)cache.get(key, size);
+      started.store(true);
+    }
+  });
+  while (!started.load()) std::this_thread::yield();
+  EXPECT_THROW((void)replay(documents, frames, CacheMode::kCached, 2, cache),
+               std::logic_error);
+  done.store(true);
+  other.join();
 }
 
 }  // namespace
