@@ -22,12 +22,14 @@ using testing::TemporaryDirectory;
 TEST(FindMarkdownFiles, ListsADirectoryInSortedPathOrderEveryTime) {
   const TemporaryDirectory dir;
   std::vector<std::string> names;
+  names.reserve(40);
   for (int i = 0; i < 40; ++i) {
     names.push_back((i % 3 == 0 ? "sub/" : "") + std::to_string(i * 7919 % 97) +
                     (i % 2 == 0 ? ".md" : ".md.gz"));
   }
   std::shuffle(names.begin(), names.end(), std::mt19937(7));
   std::vector<std::string> expected;
+  expected.reserve(names.size());
   for (const std::string& name : names) {
     expected.push_back(dir.write("docs/" + name, "# x\n"));
   }
@@ -141,8 +143,8 @@ TEST(LoadMarkdownFile, LoadsWhatIsWithinItsLimitsAndRefusesTheRest) {
        "UTF-32BE text"},
       {"UTF-7", "a.md", "+/v8-# a\n", standard, "", "UTF-7 text"},
       {"looks like UTF-7, is not", "a.md", "+/vx\n", standard, "+/vx\n", ""},
-      {"UTF-16 inside gzip", "a.md.gz", gzipBytes("\xFF\xFEx\0"), standard, "",
-       "UTF-16LE text"},
+      {"UTF-16 inside gzip", "a.md.gz",
+       gzipBytes(std::string("\xFF\xFEx\0", 4)), standard, "", "UTF-16LE text"},
       {"gzip", "a.md.gz", member1, standard, "# one\n", ""},
       {"empty gzip file", "a.md.gz", "", standard, "", ""},
       {"two gzip members", "a.md.gz", member1 + member2, standard,

@@ -33,9 +33,9 @@ TEST(ProgressLine, ShowsAndErasesItselfOnATerminal) {
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
     GTEST_SKIP() << "no pseudo-terminal";
   }
-  const char* name = ::ptsname(master);
-  ASSERT_NE(name, nullptr);
-  std::FILE* terminal = std::fopen(name, "w");
+  std::array<char, 128> name{};
+  ASSERT_EQ(::ptsname_r(master, name.data(), name.size()), 0);
+  std::FILE* terminal = std::fopen(name.data(), "w");
   ASSERT_NE(terminal, nullptr);
   {
     ProgressLine progress("loading", terminal, milliseconds(0));
@@ -58,7 +58,9 @@ TEST(ProgressLine, WaitsForTheDelayOnATerminalToo) {
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
     GTEST_SKIP() << "no pseudo-terminal";
   }
-  std::FILE* terminal = std::fopen(::ptsname(master), "w");
+  std::array<char, 128> name{};
+  ASSERT_EQ(::ptsname_r(master, name.data(), name.size()), 0);
+  std::FILE* terminal = std::fopen(name.data(), "w");
   ASSERT_NE(terminal, nullptr);
   {
     ProgressLine progress("loading", terminal, milliseconds(60'000));

@@ -36,6 +36,7 @@ std::vector<Document> makeDocuments() {
 
 std::vector<Frame> makeFrames(const std::vector<Document>& documents) {
   std::vector<std::size_t> counts;
+  counts.reserve(documents.size());
   for (const Document& document : documents) {
     counts.push_back(document.blocks.size());
   }

@@ -18,7 +18,8 @@ constexpr std::int64_t kMs = 1'000'000;
 // over 10 and 20 blocks; the cached ones hit `hits` of the 30.
 RunReport makeRun(CacheMode mode, std::size_t threads, std::int64_t openMs,
                   std::int64_t scrollMs, std::uint64_t hits,
-                  std::vector<std::int64_t> frameMs, std::vector<bool> served) {
+                  const std::vector<std::int64_t>& frameMs,
+                  std::vector<bool> served) {
   RunReport run{mode, threads, 1, {}};
   const bool cached = mode == CacheMode::kCached;
   StepTotals& open = run.result.steps[static_cast<int>(StepKind::kOpen)];

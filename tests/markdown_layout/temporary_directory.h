@@ -1,9 +1,9 @@
 #ifndef VESK_TESTS_MARKDOWN_LAYOUT_TEMPORARY_DIRECTORY_H_
 #define VESK_TESTS_MARKDOWN_LAYOUT_TEMPORARY_DIRECTORY_H_
 
-#include <stdlib.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
