@@ -28,10 +28,11 @@ const char* const kUsage =
     "                       there (default 16M)\n"
     "  --max-table-columns  columns of one table, 1 to 65535 (default 256)\n"
     "Every document is loaded before anything is laid out. A document that\n"
-    "cannot be loaded, is not UTF-8 (a UTF-8 byte order mark is dropped) or\n"
-    "passes a limit refuses the whole run: each such document is named with\n"
-    "its reason and the program exits 1 without a report, because the\n"
-    "report's figures would otherwise describe fewer documents than named.\n";
+    "cannot be read, starts with the byte order mark of an encoding other\n"
+    "than UTF-8 (UTF-8's own is dropped) or passes a limit refuses the whole\n"
+    "run: each such document is named with its reason and the program exits\n"
+    "1 without a report, because the report's figures would otherwise\n"
+    "describe fewer documents than were named.\n";
 
 namespace {
 
