@@ -28,8 +28,7 @@ T awaitChange(const std::atomic<T>& value, T old) {
 
 }  // namespace
 
-FrameWorkers::FrameWorkers(std::size_t threads, Work work)
-    : work_(std::move(work)) {
+FrameWorkers::FrameWorkers(std::size_t threads) {
   for (std::size_t t = 1; t < threads; ++t) {
     workers_.emplace_back([this, t] { workLoop(t); });
   }
@@ -42,8 +41,10 @@ FrameWorkers::~FrameWorkers() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void FrameWorkers::run(std::size_t items) {
+void FrameWorkers::runErased(std::size_t items, const void* work, Call call) {
   items_ = items;
+  work_ = work;
+  call_ = call;
   next_.store(0, std::memory_order_relaxed);
   finishedWorkers_.store(0, std::memory_order_relaxed);
   failed_.store(false, std::memory_order_relaxed);
@@ -76,7 +77,7 @@ void FrameWorkers::drain(std::size_t thread) {
     const std::size_t item = next_.fetch_add(1, std::memory_order_relaxed);
     if (item >= items_ || failed_.load(std::memory_order_relaxed)) return;
     try {
-      work_(thread, item);
+      call_(work_, thread, item);
     } catch (...) {
       const std::lock_guard lock(errorMutex_);
       if (!error_) error_ = std::current_exception();

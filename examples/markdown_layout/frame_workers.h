@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,29 +17,48 @@ namespace morvane::vesk::markdown_layout {
 // Between frames the workers spin briefly, then sleep, so that frames that
 // follow each other closely pay no wake-up.
 //
+// Each run() is handed its frame's work: what the work refers to is the
+// caller's, read-only for the frame unless the work itself arranges
+// otherwise. Everything the caller did before run() happens before every call
+// of the work, and every call happens before run() returns.
+//
 // Thread safety: run() must be called from the thread that made the object,
-// one frame at a time. `work` is called concurrently from different threads
-// with different thread numbers, never twice at once with the same one.
+// one frame at a time. The work is called concurrently from different threads
+// with different thread numbers (below the constructor's `threads`), never
+// twice at once with the same one.
 class FrameWorkers {
  public:
-  using Work = std::function<void(std::size_t thread, std::size_t item)>;
-
-  FrameWorkers(std::size_t threads, Work work);
+  explicit FrameWorkers(std::size_t threads);
   FrameWorkers(const FrameWorkers&) = delete;
   FrameWorkers& operator=(const FrameWorkers&) = delete;
   ~FrameWorkers();  // stops and joins the workers
 
   // Calls work(thread, item) once for every item in [0, items) and returns
-  // when all are done. If a call throws, the items not yet started are
-  // skipped and the first exception is rethrown here.
-  void run(std::size_t items);
+  // when all are done; `work` is not copied and is not used after run()
+  // returns. If a call throws, the items not yet started are skipped and the
+  // first exception is rethrown here.
+  template <typename Work>
+  void run(std::size_t items, const Work& work) {
+    runErased(items, &work,
+              [](const void* object, std::size_t thread, std::size_t item) {
+                (*static_cast<const Work*>(object))(thread, item);
+              });
+  }
 
  private:
+  using Call = void (*)(const void* work, std::size_t thread, std::size_t item);
+
+  void runErased(std::size_t items, const void* work, Call call);
   void workLoop(std::size_t thread);
   void drain(std::size_t thread);
 
-  Work work_;
-  std::size_t items_ = 0;  // published by the release on generation_
+  // The current frame's job, written by run() before the release on
+  // generation_ and read by a worker only after acquiring that generation;
+  // unchanged until every worker has reported on finishedWorkers_.
+  std::size_t items_ = 0;
+  const void* work_ = nullptr;
+  Call call_ = nullptr;
+
   std::atomic<std::uint64_t> generation_{0};
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> finishedWorkers_{0};

@@ -3,17 +3,20 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace morvane::vesk::markdown_layout {
 
-// A progress line on standard error, rewritten in place, shown only when
-// standard error is a terminal and only once the task has lasted a second;
-// at most ten updates a second. The destructor erases it. Not thread-safe:
-// one thread updates it.
+// A progress line on `out` (standard error by default), rewritten in place,
+// shown only when `out` is a terminal and only once the task has lasted
+// `delay`; at most ten updates a second. The destructor erases it. Not
+// thread-safe: one thread updates it.
 class ProgressLine {
  public:
-  explicit ProgressLine(std::string task);
+  explicit ProgressLine(
+      std::string task, std::FILE* out = stderr,
+      std::chrono::milliseconds delay = std::chrono::seconds(1));
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
   ~ProgressLine();
@@ -23,6 +26,8 @@ class ProgressLine {
  private:
   using Clock = std::chrono::steady_clock;
   std::string task_;
+  std::FILE* out_;
+  std::chrono::milliseconds delay_;
   bool terminal_;
   bool shown_ = false;
   Clock::time_point start_;

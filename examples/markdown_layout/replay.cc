@@ -3,19 +3,41 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 
 #include "examples/markdown_layout/frame_workers.h"
 
 namespace morvane::vesk::markdown_layout {
 namespace {
 
+bool before(const Mismatch& a, const Mismatch& b) {
+  return a.frame != b.frame ? a.frame < b.frame : a.block < b.block;
+}
+
 // What one thread did, kept apart from the other threads' until the end.
 struct ThreadState {
-  explicit ThreadState(const ReplaySettings& settings, MeasurementCache& cache)
+  ThreadState(const ReplaySettings& settings, MeasurementCache& cache)
       : layouter(settings.mode, settings.verify, cache) {}
+
+  // Lays out block `item` of `frame`, frame `frameIndex` of the session.
+  void layOut(const std::vector<Document>& documents, const Frame& frame,
+              std::size_t frameIndex, const LayoutOptions& options,
+              std::size_t item) {
+    const std::size_t block = frame.firstBlock + item;
+    const BlockLayout layout =
+        layouter.layOut(documents[frame.document].blocks[block], options,
+                        counts[static_cast<std::size_t>(frame.kind)]);
+    if (layout.mismatch) {
+      const Mismatch found{frameIndex, frame.document, block, layout.size,
+                           layout.measured};
+      if (!mismatch || before(found, *mismatch)) mismatch = found;
+    }
+  }
+
   BlockLayouter layouter;
   std::array<LayoutCounts, kStepKindCount> counts;
-  std::optional<Mismatch> mismatch;
+  std::optional<Mismatch> mismatch;  // the earliest this thread saw
 };
 
 std::int64_t processCpuNanoseconds() {
@@ -24,14 +46,33 @@ std::int64_t processCpuNanoseconds() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-bool before(const Mismatch& a, const Mismatch& b) {
-  return a.frame != b.frame ? a.frame < b.frame : a.block < b.block;
+std::int64_t nanosecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 }  // namespace
 
+CacheTraffic CacheTraffic::between(const MeasurementCacheStats& before,
+                                   const MeasurementCacheStats& after) {
+  return CacheTraffic{
+      after.hits - before.hits, after.misses - before.misses,
+      after.evictionsByEntryLimit - before.evictionsByEntryLimit,
+      after.evictionsByByteBudget - before.evictionsByByteBudget};
+}
+
+CacheTraffic& CacheTraffic::operator+=(const CacheTraffic& other) {
+  hits += other.hits;
+  misses += other.misses;
+  evictionsByEntryLimit += other.evictionsByEntryLimit;
+  evictionsByByteBudget += other.evictionsByByteBudget;
+  return *this;
+}
+
 StepTotals& StepTotals::operator+=(const StepTotals& other) {
   counts += other.counts;
+  cache += other.cache;
   frames += other.frames;
   wallNanoseconds += other.wallNanoseconds;
   return *this;
@@ -49,77 +90,53 @@ ReplayResult replaySession(const std::vector<Document>& documents,
                            MeasurementCache& cache,
                            const ReplayProgress& progress) {
   const std::size_t threads = settings.threads > 0 ? settings.threads : 1;
+  const bool cached = settings.mode == CacheMode::kCached;
   std::vector<std::unique_ptr<ThreadState>> states;
   for (std::size_t t = 0; t < threads; ++t) {
     states.push_back(std::make_unique<ThreadState>(settings, cache));
   }
   // One option set per width, made once, so that no frame copies them.
   std::vector<std::unique_ptr<LayoutOptions>> optionSets;
-  const auto optionsFor = [&](double width) -> const LayoutOptions* {
+  const auto optionsFor = [&](double width) -> const LayoutOptions& {
     for (const auto& set : optionSets) {
-      if (set->maxWidth == width) return set.get();
+      if (set->maxWidth == width) return *set;
     }
     optionSets.push_back(std::make_unique<LayoutOptions>(settings.options));
     optionSets.back()->maxWidth = width;
-    return optionSets.back().get();
+    return *optionSets.back();
   };
 
-  std::size_t frameIndex = 0;
-  const Frame* frame = nullptr;
-  const LayoutOptions* options = nullptr;
-  FrameWorkers workers(threads, [&](std::size_t thread, std::size_t item) {
-    ThreadState& state = *states[thread];
-    const std::size_t block = frame->firstBlock + item;
-    const BlockLayout layout = state.layouter.layOut(
-        documents[frame->document].blocks[block], *options,
-        state.counts[static_cast<std::size_t>(frame->kind)]);
-    if (layout.mismatch) {
-      const Mismatch found{frameIndex, frame->document, block, layout.size,
-                           layout.measured};
-      if (!state.mismatch || before(found, *state.mismatch)) {
-        state.mismatch = found;
-      }
-    }
-  });
-
-  // Misses so far, over all threads; read only between frames.
-  const auto misses = [&] {
-    std::uint64_t sum = 0;
-    for (const auto& state : states) {
-      for (const LayoutCounts& counts : state->counts) sum += counts.misses;
-    }
-    return sum;
-  };
-
+  FrameWorkers workers(threads);
   ReplayResult result;
   result.frameNanoseconds.reserve(frames.size());
   result.servedByCache.reserve(frames.size());
   const std::int64_t cpuStart = processCpuNanoseconds();
   const auto replayStart = std::chrono::steady_clock::now();
-  for (frameIndex = 0; frameIndex < frames.size(); ++frameIndex) {
-    frame = &frames[frameIndex];
-    options = optionsFor(frame->width);
-    const std::uint64_t missesBefore = misses();
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    const Frame& frame = frames[f];
+    const LayoutOptions& options = optionsFor(frame.width);
+    const MeasurementCacheStats statsBefore =
+        cached ? cache.stats() : MeasurementCacheStats{};
     const auto start = std::chrono::steady_clock::now();
-    workers.run(frame->endBlock - frame->firstBlock);
-    const std::int64_t wall =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(
-            std::chrono::steady_clock::now() - start)
-            .count();
-    StepTotals& step = result.steps[static_cast<std::size_t>(frame->kind)];
+    workers.run(frame.endBlock - frame.firstBlock,
+                [&](std::size_t thread, std::size_t item) {
+                  states[thread]->layOut(documents, frame, f, options, item);
+                });
+    const std::int64_t wall = nanosecondsSince(start);
+    const CacheTraffic traffic =
+        cached ? CacheTraffic::between(statsBefore, cache.stats())
+               : CacheTraffic{};
+    StepTotals& step = result.steps[static_cast<std::size_t>(frame.kind)];
     step.wallNanoseconds += wall;
+    step.cache += traffic;
     ++step.frames;
     result.frameNanoseconds.push_back(wall);
-    result.servedByCache.push_back(settings.mode == CacheMode::kCached &&
-                                   frame->endBlock > frame->firstBlock &&
-                                   misses() == missesBefore);
-    if (progress) progress(frameIndex + 1, frames.size());
+    result.servedByCache.push_back(
+        cached && frame.endBlock > frame.firstBlock && traffic.misses == 0);
+    if (progress) progress(f + 1, frames.size());
   }
   result.cpuNanoseconds = processCpuNanoseconds() - cpuStart;
-  result.replayWallNanoseconds =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(
-          std::chrono::steady_clock::now() - replayStart)
-          .count();
+  result.replayWallNanoseconds = nanosecondsSince(replayStart);
 
   for (const auto& state : states) {
     for (std::size_t k = 0; k < kStepKindCount; ++k) {
@@ -130,7 +147,30 @@ ReplayResult replaySession(const std::vector<Document>& documents,
       result.mismatch = state->mismatch;
     }
   }
+  const StepTotals total = result.total();
+  if (total.cache.hits != total.counts.hits ||
+      total.cache.misses != total.counts.misses) {
+    throw std::logic_error("the cache's statistics (" +
+                           std::to_string(total.cache.hits) + " hits, " +
+                           std::to_string(total.cache.misses) +
+                           " misses) disagree with the layouters' count (" +
+                           std::to_string(total.counts.hits) + " hits, " +
+                           std::to_string(total.counts.misses) + " misses)");
+  }
   return result;
+}
+
+std::string describeMismatch(const Mismatch& mismatch,
+                             const std::vector<Document>& documents) {
+  const Document& document = documents[mismatch.document];
+  std::ostringstream text;
+  text.precision(17);
+  text << "verify: " << document.path << " block " << mismatch.block
+       << " (line " << document.blocks[mismatch.block].firstLine << "): cached "
+       << mismatch.cached.width << " x " << mismatch.cached.height
+       << " px, measured " << mismatch.measured.width << " x "
+       << mismatch.measured.height << " px";
+  return text.str();
 }
 
 }  // namespace morvane::vesk::markdown_layout

@@ -6,17 +6,40 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "cache/measurement_cache.h"
+#include "cache/measurement_cache_stats.h"
 #include "examples/markdown_layout/block_layouter.h"
+#include "examples/markdown_layout/document_loading.h"
 #include "examples/markdown_layout/layout_key.h"
 #include "examples/markdown_layout/viewer_session.h"
 
 namespace morvane::vesk::markdown_layout {
 
+// What the cache's statistics moved by over some frames.
+struct CacheTraffic {
+  std::uint64_t hits = 0;
+  std::uint64_t misses = 0;
+  std::uint64_t evictionsByEntryLimit = 0;
+  std::uint64_t evictionsByByteBudget = 0;
+
+  // The counts between two snapshots of one cache, `before` taken first and
+  // no clear() between them.
+  static CacheTraffic between(const MeasurementCacheStats& before,
+                              const MeasurementCacheStats& after);
+  [[nodiscard]] std::uint64_t evictions() const {
+    return evictionsByEntryLimit + evictionsByByteBudget;
+  }
+  CacheTraffic& operator+=(const CacheTraffic& other);
+};
+
 struct StepTotals {
+  // The layouter's own count: blocks, measurements and time in cache calls;
+  // its hits and misses only cross-check `cache`.
   LayoutCounts counts;
+  CacheTraffic cache;  // the cached mode: from the cache's stats()
   std::uint64_t frames = 0;
   std::int64_t wallNanoseconds = 0;  // frame wall time, first block to last
 
@@ -36,8 +59,9 @@ struct Mismatch {
 struct ReplayResult {
   std::array<StepTotals, kStepKindCount> steps;  // indexed by StepKind
   std::optional<Mismatch> mismatch;
-  // Per frame of the session: its wall time, and whether it measured
-  // nothing (the cached mode, every block a hit; never without the cache).
+  // Per frame of the session: its wall time, and whether the cache served it
+  // wholly (the cached mode, at least one block and no miss; never without
+  // the cache).
   std::vector<std::int64_t> frameNanoseconds;
   std::vector<bool> servedByCache;
   // The process's CPU time and the wall time over the whole replay: their
@@ -61,12 +85,21 @@ using ReplayProgress = std::function<void(std::size_t done, std::size_t total)>;
 
 // Lays out every frame of `frames` in order, the blocks of each frame spread
 // over settings.threads threads that share `cache`. Only frame wall time is
-// counted, not starting the threads. Throws what measuring throws.
+// counted, not starting the threads. The cache's hits, misses and evictions
+// are the differences of its stats() before and after each frame, so nothing
+// else may use `cache` during the replay (it is not cleared: a pass may
+// reuse the entries of the previous one). Throws what measuring throws, and
+// std::logic_error if the cache's statistics disagree with the hits and
+// misses the layouters counted.
 ReplayResult replaySession(const std::vector<Document>& documents,
                            const std::vector<Frame>& frames,
                            const ReplaySettings& settings,
                            MeasurementCache& cache,
                            const ReplayProgress& progress);
+
+// "verify: PATH block N (line L): cached W x H px, measured W x H px".
+std::string describeMismatch(const Mismatch& mismatch,
+                             const std::vector<Document>& documents);
 
 }  // namespace morvane::vesk::markdown_layout
 

@@ -52,25 +52,30 @@ std::string modeName(const RunReport& run) {
 }
 
 // The columns both tables share, from the counts and times of `step` and of
-// the no-cache run's same step (`baseline`, null when there is none).
+// the no-cache run's same step (`baseline`, null when there is none): the
+// hits, misses and evictions are the cache's own statistics.
 Row figures(const RunReport& run, const StepTotals& step,
             const StepTotals* baseline) {
   const LayoutCounts& c = step.counts;
+  const CacheTraffic& cache = step.cache;
   const bool cached = run.mode == CacheMode::kCached;
   const double ms = static_cast<double>(step.wallNanoseconds) / 1e6;
-  const auto lookups = static_cast<double>(c.hits + c.misses);
+  const auto lookups = static_cast<double>(cache.hits + cache.misses);
   Row row{
       std::to_string(run.threads),
       std::to_string(c.blocks),
       std::to_string(c.measurements),
-      cached ? std::to_string(c.hits) : "-",
-      cached ? std::to_string(c.misses) : "-",
+      cached ? std::to_string(cache.hits) : "-",
+      cached ? std::to_string(cache.misses) : "-",
       cached && lookups > 0
-          ? fixed(100.0 * static_cast<double>(c.hits) / lookups, 1) + "%"
+          ? fixed(100.0 * static_cast<double>(cache.hits) / lookups, 1) + "%"
           : "-",
+      cached ? std::to_string(cache.evictions()) : "-",
       fixed(ms, 1),
       c.blocks > 0 ? fixed(ms * 1e3 / static_cast<double>(c.blocks), 2) : "-",
   };
+  // How many times faster than without the cache: the baseline's time over
+  // this run's.
   if (baseline != nullptr && step.wallNanoseconds > 0) {
     row.push_back(fixed(static_cast<double>(baseline->wallNanoseconds) /
                             static_cast<double>(step.wallNanoseconds),
@@ -93,9 +98,10 @@ const RunReport* noCacheRun(const std::vector<RunReport>& runs,
 }  // namespace
 
 void printRunTable(std::ostream& out, const std::vector<RunReport>& runs) {
-  const Row header{"mode",     "threads", "blocks",         "measured",
-                   "hits",     "misses",  "hit rate",       "total ms",
-                   "us/block", "speedup", "in cache calls", "cores used"};
+  const Row header{"mode",      "threads",  "blocks",   "measured",
+                   "hits",      "misses",   "hit rate", "evicted",
+                   "total ms",  "us/block", "speedup",  "in cache calls",
+                   "cores used"};
   std::vector<Row> rows;
   for (const RunReport& run : runs) {
     const StepTotals total = run.result.total();
@@ -123,9 +129,9 @@ void printRunTable(std::ostream& out, const std::vector<RunReport>& runs) {
 }
 
 void printStepTable(std::ostream& out, const std::vector<RunReport>& runs) {
-  const Row header{"step",     "mode",     "threads", "blocks",
-                   "measured", "hits",     "misses",  "hit rate",
-                   "ms",       "us/block", "speedup"};
+  const Row header{"step",     "mode", "threads",  "blocks",
+                   "measured", "hits", "misses",   "hit rate",
+                   "evicted",  "ms",   "us/block", "speedup"};
   std::vector<Row> rows;
   for (std::size_t kind = 0; kind < kStepKindCount; ++kind) {
     for (const RunReport& run : runs) {
@@ -203,6 +209,37 @@ void printServedFrameTable(std::ostream& out,
             : "-"});
   }
   printTable(out, header, rows);
+}
+
+void printReport(std::ostream& out, const std::vector<RunReport>& runs,
+                 const std::vector<Frame>& frames, bool verify) {
+  out << "Whole session:\n\n";
+  printRunTable(out, runs);
+  bool severalThreadCounts = false;
+  for (const RunReport& run : runs) {
+    severalThreadCounts |= run.threads != runs.front().threads;
+  }
+  if (severalThreadCounts) {
+    out << '\n';
+    printThreadScaling(out, runs);
+  }
+  out << "\nRepaint frames served wholly by the cache, against the same "
+         "frames without it:\n\n";
+  printServedFrameTable(out, runs, frames);
+  out << "\nBy step:\n\n";
+  printStepTable(out, runs);
+  std::uint64_t evictions = 0;
+  for (const RunReport& run : runs) {
+    evictions += run.result.total().cache.evictions();
+  }
+  if (evictions > 0) {
+    out << "\nEvicted entries make room for newer ones: the cache holds at "
+           "most "
+        << MeasurementCache::kMaxEntries
+        << " blocks, so laying out the whole of a longer document evicts its "
+           "first blocks, and scrolling back up to them misses.\n";
+  }
+  if (verify) out << "\nverify: every hit equals a fresh measurement\n";
 }
 
 }  // namespace morvane::vesk::markdown_layout

@@ -19,11 +19,12 @@ struct RunReport {
   ReplayResult result;
 };
 
-// A markdown table, one row per run: blocks laid out, measurements, hits,
-// misses, hit rate, total time, microseconds per block, speedup over the
-// no-cache run with the same thread count, and the share of the threads'
-// time spent inside cache calls (cache time / (threads x wall time)), and
-// how many cores the replay ran on (CPU time / wall time).
+// A markdown table, one row per run: blocks laid out, measurements, the
+// cache's hits, misses, hit rate and evictions (from its statistics), total
+// time, microseconds per block, speedup over the no-cache run with the same
+// thread count (its time over this run's), the share of the threads' time
+// spent inside cache calls (cache time / (threads x wall time)), and how many
+// cores the replay ran on (CPU time / wall time).
 void printRunTable(std::ostream& out, const std::vector<RunReport>& runs);
 
 // The same per step kind, one row per kind and run, steps in session order.
@@ -39,6 +40,12 @@ void printThreadScaling(std::ostream& out, const std::vector<RunReport>& runs);
 void printServedFrameTable(std::ostream& out,
                            const std::vector<RunReport>& runs,
                            const std::vector<Frame>& frames);
+
+// The whole report: the run table, the thread scaling when several thread
+// counts ran, the served-frame table, the step table, and with `verify` the
+// line that every hit equalled a fresh measurement.
+void printReport(std::ostream& out, const std::vector<RunReport>& runs,
+                 const std::vector<Frame>& frames, bool verify);
 
 }  // namespace morvane::vesk::markdown_layout
 

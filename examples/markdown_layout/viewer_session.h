@@ -9,15 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "examples/markdown_layout/block_extraction.h"
-
 namespace morvane::vesk::markdown_layout {
-
-// A loaded document: its path and its blocks.
-struct Document {
-  std::string path;
-  std::vector<Block> blocks;
-};
 
 // What a viewer does in a frame, in the order a session does them.
 enum class StepKind : std::uint8_t {

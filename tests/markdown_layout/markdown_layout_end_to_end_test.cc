@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/markdown_layout/temporary_directory.h"
 #include "tools/program_run.h"
 
 namespace morvane::vesk {
@@ -19,50 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory, removed with everything in it at the end of the test.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    std::string pattern =
-        (fs::temp_directory_path() / "markdown_layout_test.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-  }
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-  ~TemporaryDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-
-  // Writes `content` to `name` (subdirectories made as needed); returns the
-  // file's path.
-  [[nodiscard]] std::string write(const std::string& name,
-                                  const std::string& content) const {
-    const fs::path file = path_ / name;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << content;
-    return file.string();
-  }
-
-  [[nodiscard]] std::string writeGzip(const std::string& name,
-                                      const std::string& content) const {
-    std::string file = write(name, "");
-    gzFile gz = ::gzopen(file.c_str(), "wb");
-    ::gzwrite(gz, content.data(), static_cast<unsigned>(content.size()));
-    ::gzclose(gz);
-    return file;
-  }
-
-  [[nodiscard]] std::string path(const std::string& name = "") const {
-    return (path_ / name).string();
-  }
-
- private:
-  fs::path path_;
-};
+using testing::TemporaryDirectory;
 
 ProgramRun layout(const std::vector<std::string>& arguments) {
   return runProgram(VESK_MARKDOWN_LAYOUT_PATH, arguments);
@@ -153,6 +112,73 @@ TEST(MarkdownLayoutProgram, LaysOutEmptyAndInvalidUtf8Documents) {
       << run.standardOutput;
 }
 
+TEST(MarkdownLayoutProgram, NamesEveryRefusedDocumentAndLaysOutNothing) {
+  const TemporaryDirectory dir;
+  (void)dir.write("docs/a-good.md", kDocument);
+  const std::string wide =
+      dir.write("docs/b-wide.md", "|a|b|c|\n|-|-|-|\n|1|2|3|\n");
+  const std::string big = dir.write("docs/c-big.md", std::string(5000, 'x'));
+  const std::string cut = dir.write("docs/d-cut.md.gz", "\x1f\x8b\x08");
+  const ProgramRun run = layout({"--max-table-columns", "2", "--max-file-size",
+                                 "4k", dir.path("docs"), dir.path("absent")});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.standardOutput, "");
+  for (const std::string& line :
+       {dir.path("absent") + ": No such file or directory",
+        wide + ": the table at line 1 has 3 columns",
+        big + ": 5000 bytes, more than the limit of 4096 bytes",
+        cut + ": invalid gzip data",
+        std::string("nothing laid out: 4 of the named paths and documents "
+                    "refused")}) {
+    EXPECT_NE(run.standardError.find("markdown_layout: " + line),
+              std::string::npos)
+        << line << "\n"
+        << run.standardError;
+  }
+}
+
+TEST(MarkdownLayoutProgram, NamesTheEntriesADirectoryWalkSkips) {
+  const TemporaryDirectory dir;
+  (void)dir.write("docs/good.md", kDocument);
+  fs::create_symlink("missing.md", dir.path("docs/dangling.md"));
+  fs::create_symlink("loop.md", dir.path("docs/loop.md"));
+  ASSERT_EQ(::mkfifo(dir.path("docs/pipe.md").c_str(), 0600), 0);
+  const ProgramRun run = layout({dir.path("docs")});
+  EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+  EXPECT_NE(run.standardOutput.find("1 documents"), std::string::npos);
+  EXPECT_EQ(run.standardError, "markdown_layout: skipped " +
+                                   dir.path("docs/dangling.md") +
+                                   ": dangling symbolic link (to missing.md)\n"
+                                   "markdown_layout: skipped " +
+                                   dir.path("docs/loop.md") +
+                                   ": symbolic link loop\n"
+                                   "markdown_layout: skipped " +
+                                   dir.path("docs/pipe.md") + ": a FIFO\n");
+}
+
+// 512 MiB of zeros in half a megabyte of gzip: refused at the default limit
+// without inflating, or holding, much more than the limit.
+TEST(MarkdownLayoutProgram, StopsInflatingAtTheLimit) {
+  const TemporaryDirectory dir;
+  const std::string bomb = dir.write("bomb.md.gz", "");
+  gzFile gz = ::gzopen(bomb.c_str(), "wb1");
+  ASSERT_NE(gz, nullptr);
+  const std::string zeros(std::size_t{1} << 20, '\0');
+  for (int i = 0; i < 512; ++i) {
+    ASSERT_EQ(::gzwrite(gz, zeros.data(), static_cast<unsigned>(zeros.size())),
+              static_cast<int>(zeros.size()));
+  }
+  ::gzclose(gz);
+  const ProgramRun run = layout({bomb});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.standardError.find(
+                bomb + ": inflates to more than the limit of 16777216 bytes "
+                       "(--max-inflated-size)"),
+            std::string::npos)
+      << run.standardError;
+  EXPECT_LT(run.peakResidentKiB, 160 * 1024);
+}
+
 struct BadInput {
   const char* name;
   // Makes the input in `dir` and returns the program's arguments.
@@ -227,11 +253,70 @@ INSTANTIATE_TEST_SUITE_P(
                    return std::vector<std::string>{d.path("docs")};
                  },
                  1, "bad.md.gz: not gzip data", false},
+        BadInput{"FileLargerThanItsLimit",
+                 [](const TemporaryDirectory& d) {
+                   return std::vector<std::string>{
+                       "--max-file-size", "100",
+                       d.write("big.md", std::string(101, 'x'))};
+                 },
+                 1,
+                 "101 bytes, more than the limit of 100 bytes "
+                 "(--max-file-size)",
+                 true},
+        BadInput{"GzipInflatingPastItsLimit",
+                 [](const TemporaryDirectory& d) {
+                   return std::vector<std::string>{
+                       "--max-inflated-size", "1k",
+                       d.writeGzip("big.md.gz", std::string(1025, 'x'))};
+                 },
+                 1,
+                 "inflates to more than the limit of 1024 bytes "
+                 "(--max-inflated-size)",
+                 true},
+        BadInput{"TableWiderThanItsLimit",
+                 [](const TemporaryDirectory& d) {
+                   return std::vector<std::string>{
+                       "--max-table-columns", "4",
+                       d.write("wide.md", "# t\n\n|a|b|c|d|e|\n|-|-|-|-|-|\n")};
+                 },
+                 1,
+                 "the table at line 3 has 5 columns, more than the limit of "
+                 "4 (--max-table-columns)",
+                 true},
+        BadInput{"Utf16Text",
+                 [](const TemporaryDirectory& d) {
+                   return std::vector<std::string>{d.write(
+                       "wide.md", std::string("\xFF\xFE#\0 \0x\0\n\0", 10))};
+                 },
+                 1, "UTF-16LE text", true},
+        BadInput{"TrailingDataAfterGzip",
+                 [](const TemporaryDirectory& d) {
+                   return std::vector<std::string>{d.write(
+                       "tail.md.gz", testing::gzipBytes("# a\n") + "tail")};
+                 },
+                 1, "trailing data after the gzip stream", true},
+        BadInput{"UnreadableDirectoryNamed",
+                 [](const TemporaryDirectory& d) {
+                   // Root reads any directory: then the case is a
+                   // directory without markdown, and says so.
+                   (void)d.write("closed/readme.txt", "");
+                   fs::permissions(d.path("closed"), fs::perms::none);
+                   return std::vector<std::string>{d.path("closed")};
+                 },
+                 1,
+                 ::geteuid() == 0 ? "no *.md or *.md.gz files"
+                                  : "cannot list: Permission denied",
+                 true},
         BadInput{"UnknownOption",
                  [](const TemporaryDirectory&) {
                    return std::vector<std::string>{"--fast"};
                  },
                  2, "unknown option '--fast'", false},
+        BadInput{"TooManyThreads",
+                 [](const TemporaryDirectory&) {
+                   return std::vector<std::string>{"--threads", "1,257"};
+                 },
+                 2, "--threads wants a number from 1 to 256, not '257'", false},
         BadInput{"ZeroThreads",
                  [](const TemporaryDirectory&) {
                    return std::vector<std::string>{"--threads", "0"};

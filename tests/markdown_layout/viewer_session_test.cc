@@ -66,6 +66,41 @@ TEST(ViewerSession, ScrollsPastABlockTallerThanTheScreenInOneStep) {
   EXPECT_EQ(plan({4}, height), expected);
 }
 
+// The screen is 100 px, without gaps. A block is on screen when it starts
+// above the bottom edge; one that starts exactly there is not, and one that
+// ends exactly there is not cut off, so the next screen starts after it.
+TEST(ViewerSession, ABlockAtTheBottomEdgeIsOnTheNextScreenOnly) {
+  struct Case {
+    const char* name;
+    std::vector<double> heights;
+    std::vector<std::string> openAndScrolls;
+  };
+  const std::vector<Case> cases{
+      {"ends at the edge",
+       {50, 50, 50, 50},
+       {"open 0 720 0-2", "scroll down 0 720 2-4"}},
+      {"ends 1 px past",
+       {50, 51, 50, 50},
+       {"open 0 720 0-2", "scroll down 0 720 1-3", "scroll down 0 720 2-4"}},
+      {"starts 1 px above",
+       {99, 50, 50},
+       {"open 0 720 0-2", "scroll down 0 720 1-3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const BlockHeight height = [&](std::size_t, std::size_t block, double) {
+      return c.heights[block];
+    };
+    std::vector<std::string> frames;
+    for (const std::string& frame : plan({c.heights.size()}, height)) {
+      if (frame.starts_with("open") || frame.starts_with("scroll down")) {
+        frames.push_back(frame);
+      }
+    }
+    EXPECT_EQ(frames, c.openAndScrolls);
+  }
+}
+
 TEST(ViewerSession, EmptyDocumentStillOpensAndResizes) {
   const BlockHeight height = [](std::size_t, std::size_t, double) {
     ADD_FAILURE() << "no block to measure";

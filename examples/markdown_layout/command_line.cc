@@ -1,0 +1,131 @@
+#include "examples/markdown_layout/command_line.h"
+
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+
+namespace morvane::vesk::markdown_layout {
+
+const char* const kUsage =
+    "usage: markdown_layout [--threads N[,N...]] [--passes N] [--verify]\n"
+    "                       [--max-file-size BYTES] "
+    "[--max-inflated-size BYTES]\n"
+    "                       [--max-table-columns N] [PATH...]\n"
+    "  PATH       a markdown file, or a directory searched for *.md and "
+    "*.md.gz\n"
+    "             (default: /usr/share/doc/docker-doc); entries a directory\n"
+    "             walk skips are named on standard error with the reason\n"
+    "  --threads  thread counts to replay the session with, 1 to 256 "
+    "(default 1)\n"
+    "  --passes   replays through the cache without clearing it, 1 to 256\n"
+    "             (default 1)\n"
+    "  --verify   measure every hit again; exit 1 naming the first block\n"
+    "             whose cached size differs\n"
+    "Limits (BYTES takes a K, M or G suffix, powers of 1024, up to 1G):\n"
+    "  --max-file-size      bytes of one file as stored, plain or compressed\n"
+    "                       (default 16M)\n"
+    "  --max-inflated-size  bytes a *.md.gz may inflate to; inflating stops\n"
+    "                       there (default 16M)\n"
+    "  --max-table-columns  columns of one table, 1 to 65535 (default 256)\n"
+    "Every document is loaded before anything is laid out. A document that\n"
+    "cannot be read, starts with the byte order mark of an encoding other\n"
+    "than UTF-8 (UTF-8's own is dropped) or passes a limit refuses the whole\n"
+    "run: each such document is named with its reason and the program exits\n"
+    "1 without a report, because the report's figures would otherwise\n"
+    "describe fewer documents than were named.\n";
+
+namespace {
+
+// The largest BYTES value: a document the markdown parser can hold with room
+// to spare (it aborts the process past 1 GiB).
+constexpr std::uint64_t kMaxByteLimit = std::uint64_t{1} << 30;
+
+std::uint64_t parseNumber(std::string_view text, std::string_view option,
+                          std::uint64_t low, std::uint64_t high,
+                          bool sizeSuffix, const std::string& wanted) {
+  std::uint64_t unit = 1;
+  if (sizeSuffix && !text.empty()) {
+    switch (text.back()) {
+      case 'K':
+      case 'k':
+        unit = std::uint64_t{1} << 10;
+        break;
+      case 'M':
+      case 'm':
+        unit = std::uint64_t{1} << 20;
+        break;
+      case 'G':
+      case 'g':
+        unit = std::uint64_t{1} << 30;
+        break;
+      default:
+        break;
+    }
+  }
+  const std::string_view digits =
+      unit == 1 ? text : text.substr(0, text.size() - 1);
+  std::uint64_t value = 0;
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  const bool parsed = error == std::errc() && !digits.empty() &&
+                      end == digits.data() + digits.size() &&
+                      value <= high / unit;
+  if (!parsed || value * unit < low || value * unit > high) {
+    throw UsageError(std::string(option) + " wants " + wanted + ", not '" +
+                     std::string(text) + "'");
+  }
+  return value * unit;
+}
+
+std::size_t parseCount(std::string_view text, std::string_view option) {
+  return static_cast<std::size_t>(
+      parseNumber(text, option, 1, 256, false, "a number from 1 to 256"));
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const auto value = [&]() -> std::string_view {
+      if (i + 1 >= argc) throw UsageError(std::string(arg) + " wants a value");
+      return argv[++i];
+    };
+    if (optionsEnded || !arg.starts_with("-") || arg == "-") {
+      line.paths.emplace_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--verify") {
+      line.verify = true;
+    } else if (arg == "--passes") {
+      line.passes = parseCount(value(), arg);
+    } else if (arg == "--threads") {
+      line.threads.clear();
+      std::string_view list = value();
+      for (;;) {
+        const std::size_t comma = list.find(',');
+        line.threads.push_back(parseCount(list.substr(0, comma), arg));
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+      }
+    } else if (arg == "--max-file-size") {
+      line.limits.maxFileBytes = parseNumber(value(), arg, 1, kMaxByteLimit,
+                                             true, "a size from 1 to 1G");
+    } else if (arg == "--max-inflated-size") {
+      line.limits.maxInflatedBytes = parseNumber(value(), arg, 1, kMaxByteLimit,
+                                                 true, "a size from 1 to 1G");
+    } else if (arg == "--max-table-columns") {
+      line.limits.maxTableColumns = static_cast<std::size_t>(parseNumber(
+          value(), arg, 1, 65535, false, "a number from 1 to 65535"));
+    } else {
+      throw UsageError("unknown option '" + std::string(arg) + "'");
+    }
+  }
+  return line;
+}
+
+}  // namespace morvane::vesk::markdown_layout

@@ -1,0 +1,226 @@
+#include "examples/markdown_layout/document_loading.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/markdown_layout/temporary_directory.h"
+
+namespace morvane::vesk::markdown_layout {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::gzipBytes;
+using testing::TemporaryDirectory;
+
+TEST(FindMarkdownFiles, ListsADirectoryInSortedPathOrderEveryTime) {
+  const TemporaryDirectory dir;
+  std::vector<std::string> names;
+  names.reserve(40);
+  for (int i = 0; i < 40; ++i) {
+    names.push_back((i % 3 == 0 ? "sub/" : "") + std::to_string(i * 7919 % 97) +
+                    (i % 2 == 0 ? ".md" : ".md.gz"));
+  }
+  std::shuffle(names.begin(), names.end(), std::mt19937(7));
+  std::vector<std::string> expected;
+  expected.reserve(names.size());
+  for (const std::string& name : names) {
+    expected.push_back(dir.write("docs/" + name, "# x\n"));
+  }
+  (void)dir.write("docs/notes.txt", "# not markdown\n");
+  std::sort(expected.begin(), expected.end());
+  const std::string named = dir.write("named.md", "# named\n");
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const MarkdownFiles found = findMarkdownFiles({named, dir.path("docs")});
+    std::vector<std::string> wanted{named};
+    wanted.insert(wanted.end(), expected.begin(), expected.end());
+    EXPECT_EQ(found.files, wanted);
+    EXPECT_TRUE(found.skipped.empty());
+    EXPECT_TRUE(found.refused.empty());
+  }
+}
+
+TEST(FindMarkdownFiles, NamesEverySkippedEntryWithItsReason) {
+  const TemporaryDirectory dir;
+  const std::string good = dir.write("docs/good.md", "# good\n");
+  (void)dir.write("docs/sub/deeper.md", "# deeper\n");
+  const auto link = [&](const std::string& target, const std::string& name) {
+    fs::create_symlink(target, dir.path(name));
+  };
+  link("good.md", "docs/link.md");  // followed: a link to a file
+  link("loop.md", "docs/loop.md");
+  link("missing.md", "docs/dangling.md");
+  link("missing", "docs/dangling-other");  // not markdown: no word
+  link("sub", "docs/linked-dir");
+  ASSERT_EQ(::mkfifo(dir.path("docs/pipe.md").c_str(), 0600), 0);
+  const bool root = ::geteuid() == 0;
+  if (!root) {
+    (void)dir.write("docs/closed/hidden.md", "# hidden\n");
+    fs::permissions(dir.path("docs/closed"), fs::perms::none);
+  }
+
+  const MarkdownFiles found = findMarkdownFiles({dir.path("docs")});
+  EXPECT_EQ(found.files,
+            (std::vector<std::string>{good, dir.path("docs/link.md"),
+                                      dir.path("docs/sub/deeper.md")}));
+  std::vector<std::string> skipped;
+  for (const PathReason& entry : found.skipped) {
+    skipped.push_back(entry.path + ": " + entry.reason);
+  }
+  std::vector<std::string> expected{
+      dir.path("docs/dangling.md") + ": dangling symbolic link (to missing.md)",
+      dir.path("docs/linked-dir") +
+          ": symbolic link to a directory, not followed",
+      dir.path("docs/loop.md") + ": symbolic link loop",
+      dir.path("docs/pipe.md") + ": a FIFO",
+  };
+  if (!root) {
+    expected.insert(expected.begin(),
+                    dir.path("docs/closed") +
+                        ": cannot list this directory: Permission denied");
+  }
+  EXPECT_EQ(skipped, expected);
+  EXPECT_TRUE(found.refused.empty());
+}
+
+TEST(FindMarkdownFiles, RefusesNamedPathsItCannotUseAndGoesOn) {
+  const TemporaryDirectory dir;
+  (void)dir.write("empty/readme.txt", "");
+  fs::create_symlink("nowhere", dir.path("dangling"));
+  const std::string good = dir.write("good.md", "");
+  const MarkdownFiles found = findMarkdownFiles(
+      {dir.path("absent.md"), dir.path("empty"), dir.path("dangling"), good});
+  EXPECT_EQ(found.files, std::vector<std::string>{good});
+  std::vector<std::string> refused;
+  for (const PathReason& entry : found.refused) {
+    refused.push_back(entry.path + ": " + entry.reason);
+  }
+  EXPECT_EQ(
+      refused,
+      (std::vector<std::string>{
+          dir.path("absent.md") + ": No such file or directory",
+          dir.path("empty") + ": no *.md or *.md.gz files in this directory",
+          dir.path("dangling") + ": dangling symbolic link (to nowhere)"}));
+}
+
+struct LoadCase {
+  const char* name;
+  const char* file;  // the name it is written under
+  std::string bytes;
+  DocumentLimits limits;
+  std::string text;   // the text loaded, when it loads
+  std::string error;  // else a part of the reason
+};
+
+DocumentLimits limits(std::uint64_t file, std::uint64_t inflated,
+                      std::size_t columns = 256) {
+  return DocumentLimits{file, inflated, columns};
+}
+
+TEST(LoadMarkdownFile, LoadsWhatIsWithinItsLimitsAndRefusesTheRest) {
+  const DocumentLimits standard;
+  const std::string member1 = gzipBytes("# one\n");
+  const std::string member2 = gzipBytes("two\n");
+  const std::string kilobyte(1000, 'x');
+  const std::vector<LoadCase> cases{
+      {"plain", "a.md", "# a\n", standard, "# a\n", ""},
+      {"UTF-8 mark dropped", "a.md", "\xEF\xBB\xBF# a\n", standard, "# a\n",
+       ""},
+      {"UTF-16LE", "a.md", std::string("\xFF\xFE#\0 \0a\0", 8), standard, "",
+       "UTF-16LE text"},
+      {"UTF-16BE", "a.md", std::string("\xFE\xFF\0#\0 \0a", 8), standard, "",
+       "UTF-16BE text"},
+      {"UTF-32LE", "a.md", std::string("\xFF\xFE\0\0#\0\0\0", 8), standard, "",
+       "UTF-32LE text"},
+      {"UTF-32BE", "a.md", std::string("\0\0\xFE\xFF\0\0\0#", 8), standard, "",
+       "UTF-32BE text"},
+      {"UTF-7", "a.md", "+/v8-# a\n", standard, "", "UTF-7 text"},
+      {"looks like UTF-7, is not", "a.md", "+/vx\n", standard, "+/vx\n", ""},
+      {"UTF-16 inside gzip", "a.md.gz",
+       gzipBytes(std::string("\xFF\xFEx\0", 4)), standard, "", "UTF-16LE text"},
+      {"gzip", "a.md.gz", member1, standard, "# one\n", ""},
+      {"empty gzip file", "a.md.gz", "", standard, "", ""},
+      {"two gzip members", "a.md.gz", member1 + member2, standard,
+       "# one\ntwo\n", ""},
+      {"trailing garbage", "a.md.gz", member1 + "junk", standard, "",
+       "trailing data after the gzip stream (4 bytes at offset"},
+      {"trailing zeros", "a.md.gz", member1 + std::string(8, '\0'), standard,
+       "", "trailing data after the gzip stream"},
+      {"truncated", "a.md.gz", member1.substr(0, member1.size() - 3), standard,
+       "", "invalid gzip data: unexpected end of file"},
+      {"not gzip", "a.md.gz", "# plain\n", standard, "", "not gzip data"},
+      {"file at its limit", "a.md", kilobyte, limits(1000, 1), kilobyte, ""},
+      {"file past its limit", "a.md", kilobyte + "y", limits(1000, 1), "",
+       "1001 bytes, more than the limit of 1000 bytes (--max-file-size)"},
+      {"compressed file past the file limit", "a.md.gz", member1,
+       limits(member1.size() - 1, 100), "", "(--max-file-size)"},
+      {"inflates to its limit", "a.md.gz", gzipBytes(kilobyte),
+       limits(1000, 1000), kilobyte, ""},
+      {"inflates past its limit", "a.md.gz", gzipBytes(kilobyte + "y"),
+       limits(1000, 1000), "",
+       "inflates to more than the limit of 1000 bytes (--max-inflated-size)"},
+      {"inflates far past its limit", "a.md.gz",
+       gzipBytes(std::string(std::size_t{8} << 20, '\0')),
+       limits(1000000, 70000), "",
+       "inflates to more than the limit of 70000 bytes"},
+      {"second member past the limit", "a.md.gz",
+       gzipBytes(kilobyte) + gzipBytes("y"), limits(1000000, 1000), "",
+       "(--max-inflated-size)"},
+  };
+  for (const LoadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TemporaryDirectory dir;
+    const std::string path = dir.write(c.file, c.bytes);
+    try {
+      const std::string text = loadMarkdownFile(path, c.limits);
+      EXPECT_EQ(c.error, "") << "loaded";
+      EXPECT_EQ(text, c.text);
+    } catch (const InputError& error) {
+      EXPECT_NE(c.error, "") << error.what();
+      EXPECT_EQ(error.problem().path, path);
+      EXPECT_NE(error.problem().reason.find(c.error), std::string::npos)
+          << error.what();
+    }
+  }
+}
+
+TEST(LoadDocuments, RefusesATableWiderThanTheLimitAndLoadsTheOthers) {
+  const TemporaryDirectory dir;
+  const std::string narrow =
+      dir.write("narrow.md", "# t\n\n| a | b |\n|---|---|\n| 1 | 2 |\n");
+  const std::string wide = dir.write(
+      "wide.md", "text\n\n| a | b | c |\n|---|---|---|\n| 1 | 2 | 3 |\n");
+  const std::string missing = dir.path("missing.md");
+  DocumentLimits twoColumns;
+  twoColumns.maxTableColumns = 2;
+  std::vector<std::size_t> progress;
+  const LoadedDocuments loaded =
+      loadDocuments({narrow, wide, missing, narrow}, twoColumns,
+                    [&](std::size_t done, std::size_t total) {
+                      EXPECT_EQ(total, 4U);
+                      progress.push_back(done);
+                    });
+  ASSERT_EQ(loaded.documents.size(), 2U);
+  EXPECT_EQ(loaded.documents[0].path, narrow);
+  EXPECT_EQ(loaded.documents[0].blocks.size(), 3U);
+  EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4}));
+  ASSERT_EQ(loaded.refused.size(), 2U);
+  EXPECT_EQ(loaded.refused[0].path, wide);
+  EXPECT_EQ(loaded.refused[0].reason,
+            "the table at line 3 has 3 columns, more than the limit of 2 "
+            "(--max-table-columns)");
+  EXPECT_EQ(loaded.refused[1].path, missing);
+
+  twoColumns.maxTableColumns = 3;
+  EXPECT_EQ(loadDocument(wide, twoColumns).blocks.size(), 3U);
+}
+
+}  // namespace
+}  // namespace morvane::vesk::markdown_layout

@@ -1,0 +1,185 @@
+// The replay on several threads against the one-thread replay, the frames it
+// says the cache served, and the mismatch --verify reports. Built also for
+// ThreadSanitizer, which sees state that threads share by mistake.
+
+#include "examples/markdown_layout/replay.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "examples/markdown_layout/block_extraction.h"
+
+namespace morvane::vesk::markdown_layout {
+namespace {
+
+// Documents of unique paragraphs (so that no two blocks share a key), one of
+// them empty, fewer blocks in all than the cache holds at both widths.
+std::vector<Document> makeDocuments() {
+  std::vector<Document> documents;
+  for (const std::size_t count : {30U, 0U, 25U, 9U}) {
+    std::string text;
+    for (std::size_t b = 0; b < count; ++b) {
+      text += "Paragraph " + std::to_string(documents.size()) + "." +
+              std::to_string(b) + " with *a few* words" +
+              std::string(b % 4 * 12, '.') + "\n\n";
+    }
+    documents.push_back(Document{"doc" + std::to_string(documents.size()),
+                                 extractBlocks(text)});
+  }
+  return documents;
+}
+
+std::vector<Frame> makeFrames(const std::vector<Document>& documents) {
+  std::vector<std::size_t> counts;
+  counts.reserve(documents.size());
+  for (const Document& document : documents) {
+    counts.push_back(document.blocks.size());
+  }
+  ViewerGeometry geometry;
+  geometry.screenHeight = 200.0;
+  return planViewerSession(counts, geometry,
+                           [](std::size_t, std::size_t block, double) {
+                             return 30.0 + static_cast<double>(block % 3);
+                           });
+}
+
+ReplayResult replay(const std::vector<Document>& documents,
+                    const std::vector<Frame>& frames, CacheMode mode,
+                    std::size_t threads, MeasurementCache& cache,
+                    bool verify = false) {
+  ReplaySettings settings;
+  settings.mode = mode;
+  settings.threads = threads;
+  settings.verify = verify;
+  return replaySession(documents, frames, settings, cache, {});
+}
+
+TEST(Replay, SeveralThreadsCountWhatOneThreadCounts) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  std::array<std::uint64_t, kStepKindCount> blocks{};
+  for (const Frame& frame : frames) {
+    blocks[static_cast<std::size_t>(frame.kind)] +=
+        frame.endBlock - frame.firstBlock;
+  }
+
+  MeasurementCache oneThreadCache;
+  const ReplayResult oneThread =
+      replay(documents, frames, CacheMode::kCached, 1, oneThreadCache);
+  for (const std::size_t threads : {2U, 4U}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    MeasurementCache cache;
+    const ReplayResult none =
+        replay(documents, frames, CacheMode::kNone, threads, cache);
+    const ReplayResult first =
+        replay(documents, frames, CacheMode::kCached, threads, cache);
+    const ReplayResult second =
+        replay(documents, frames, CacheMode::kCached, threads, cache);
+    for (std::size_t k = 0; k < kStepKindCount; ++k) {
+      SCOPED_TRACE(stepKindName(static_cast<StepKind>(k)));
+      EXPECT_EQ(none.steps[k].counts.blocks, blocks[k]);
+      EXPECT_EQ(none.steps[k].counts.measurements, blocks[k]);
+      EXPECT_EQ(none.steps[k].cache.hits + none.steps[k].cache.misses, 0U);
+      EXPECT_EQ(first.steps[k].counts.blocks, blocks[k]);
+      EXPECT_EQ(first.steps[k].cache.hits, oneThread.steps[k].cache.hits);
+      EXPECT_EQ(first.steps[k].cache.misses, oneThread.steps[k].cache.misses);
+      EXPECT_EQ(first.steps[k].counts.measurements,
+                first.steps[k].cache.misses);
+      EXPECT_EQ(second.steps[k].cache.hits, blocks[k]);
+      EXPECT_EQ(second.steps[k].counts.measurements, 0U);
+    }
+    EXPECT_GT(first.total().cache.misses, 0U);
+    EXPECT_EQ(first.total().cache.evictions(), 0U);
+    EXPECT_EQ(first.servedByCache, oneThread.servedByCache);
+    EXPECT_EQ(cache.stats().entries, oneThreadCache.stats().entries);
+  }
+}
+
+TEST(Replay, OnlyFramesWithBlocksAndNoMissAreServedByTheCache) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  MeasurementCache cache;
+  const ReplayResult none =
+      replay(documents, frames, CacheMode::kNone, 2, cache);
+  const ReplayResult first =
+      replay(documents, frames, CacheMode::kCached, 2, cache);
+  const ReplayResult second =
+      replay(documents, frames, CacheMode::kCached, 2, cache);
+  ASSERT_EQ(second.servedByCache.size(), frames.size());
+  std::size_t empty = 0;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    SCOPED_TRACE("frame " + std::to_string(f));
+    const bool hasBlocks = frames[f].endBlock > frames[f].firstBlock;
+    empty += hasBlocks ? 0 : 1;
+    EXPECT_FALSE(none.servedByCache[f]);
+    EXPECT_EQ(second.servedByCache[f], hasBlocks);
+    // The first pass: a document's opening frame measures its blocks.
+    if (frames[f].kind == StepKind::kOpen) {
+      EXPECT_FALSE(first.servedByCache[f]);
+    }
+  }
+  EXPECT_GT(empty, 0U);  // the empty document's frames
+}
+
+TEST(Replay, VerifyReportsTheEarliestMismatchInSessionOrder) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  ASSERT_GE(frames.front().endBlock, 4U);  // blocks 1 and 3 open document 0
+  LayoutOptions options;
+  options.maxWidth = frames.front().width;
+  for (const std::size_t threads : {1U, 3U}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    MeasurementCache cache;
+    // Wrong sizes for three blocks that the first frame lays out, and one
+    // in the last document; the earliest of them in session order is block
+    // 1 of the first frame.
+    cache.set(layoutKey(documents[0].blocks[3], options), CachedSize{1, 1});
+    cache.set(layoutKey(documents[0].blocks[1], options), CachedSize{2, 2});
+    cache.set(layoutKey(documents[0].blocks[2], options), CachedSize{3, 3});
+    cache.set(layoutKey(documents[3].blocks[0], options), CachedSize{4, 4});
+    const ReplayResult result =
+        replay(documents, frames, CacheMode::kCached, threads, cache, true);
+    ASSERT_TRUE(result.mismatch.has_value());
+    EXPECT_EQ(result.mismatch->frame, 0U);
+    EXPECT_EQ(result.mismatch->document, 0U);
+    EXPECT_EQ(result.mismatch->block, 1U);
+    EXPECT_EQ(result.mismatch->cached.width, 2.0);
+    EXPECT_GT(result.mismatch->measured.width, 2.0);
+    EXPECT_EQ(describeMismatch(*result.mismatch, documents)
+                  .rfind("verify: doc0 block 1 (line 3): cached 2 x 2 px", 0),
+              0U);
+  }
+}
+
+// The replay reads hits and misses from the cache's statistics and checks
+// them against the layouters' own count: another user of the cache during
+// the replay makes them disagree, and the replay fails instead of reporting
+// the other user's lookups as its own.
+TEST(Replay, FailsWhenTheCacheStatisticsDisagreeWithItsOwnCount) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  MeasurementCache cache;
+  std::atomic<bool> started{false};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    const MeasurementCacheKey key = layoutKey(documents[0].blocks[0], {});
+    CachedSize size;
+    while (!done.load()) {
+      (void)cache.get(key, size);
+      started.store(true);
+    }
+  });
+  while (!started.load()) std::this_thread::yield();
+  EXPECT_THROW((void)replay(documents, frames, CacheMode::kCached, 2, cache),
+               std::logic_error);
+  done.store(true);
+  other.join();
+}
+
+}  // namespace
+}  // namespace morvane::vesk::markdown_layout
