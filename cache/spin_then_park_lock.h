@@ -33,7 +33,7 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
     if (!try_lock()) lockContended();
   }
 
-  // NOLINTNEXTLINE(readability-identifier-naming): the Lockable requirement.
+  // Named as the Lockable requirement names it.
   bool try_lock() noexcept VESK_TRY_ACQUIRE(true) {
     std::uint32_t expected = kUnlocked;
     return state_.compare_exchange_strong(expected, kLocked,

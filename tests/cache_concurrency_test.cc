@@ -92,6 +92,7 @@ TEST(MeasurementCacheConcurrency,
 TEST(MeasurementCacheConcurrency, ClearAndEntryCountAreSafeFromAnyThread) {
   MeasurementCache cache;
   std::vector<MeasurementCacheKey> keys;
+  keys.reserve(600);
   for (int id = 0; id < 600; ++id) keys.push_back(keyNumber(id * 97 + 1));
   std::atomic<bool> done{false};
   std::atomic<int> overfull{0};
@@ -102,12 +103,12 @@ TEST(MeasurementCacheConcurrency, ClearAndEntryCountAreSafeFromAnyThread) {
     }
   });
   std::vector<std::thread> writers;
+  writers.reserve(2);
   for (int t = 0; t < 2; ++t) {
     writers.emplace_back([&, t] {
       CachedSize out;
       for (int round = 0; round < 20; ++round) {
-        for (std::size_t i = static_cast<std::size_t>(t); i < keys.size();
-             i += 2) {
+        for (auto i = static_cast<std::size_t>(t); i < keys.size(); i += 2) {
           cache.set(keys[i], {1, 1});
           cache.get(keys[i], out);
         }
