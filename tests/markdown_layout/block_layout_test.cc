@@ -140,8 +140,13 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Block&, LayoutOptions& o) { o.lineSpacing = 1.5; }},
         InputCase{"Kerning", kLongText,
                   [](Block&, LayoutOptions& o) { o.kerning = false; }},
-        InputCase{"HeadingLevel", "## Heading",
-                  [](Block& b, LayoutOptions&) { b.headingLevel = 1; }},
+        // The level is not a field of its own: the source says it.
+        InputCase{"HeadingLevelInTheSource", "## Heading",
+                  [](Block& b, LayoutOptions&) { b.source = "# Heading"; }},
+        InputCase{"ReferenceDefinitions", "[a] [b][c] and more text",
+                  [](Block& b, LayoutOptions&) {
+                    b.definitions = "[a]: #\n[c]: #\n";
+                  }},
         InputCase{"TableRow", "| a | b |\n|---|---|",
                   [](Block& b, LayoutOptions&) { b.tableRow = false; }},
         InputCase{"TableHeaderRow", "| a | b |\n|---|---|",
@@ -172,18 +177,50 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-TEST(LayoutKey, LeavesTheFieldsItDoesNotMapAtZero) {
-  Block block = paragraph("text");
-  block.headingLevel = 2;
-  const MeasurementCacheKey key = layoutKey(block, {});
-  EXPECT_EQ(key.markdown, "text");
-  EXPECT_EQ(key.integer, 2);
-  EXPECT_EQ(key.flavor, MarkdownFlavor::kGitHub);
-  EXPECT_FALSE(key.flag4 || key.flag5 || key.flag6 || key.flag7 || key.flag8 ||
-               key.flag9 || key.flag10);
-  EXPECT_EQ(key.unsigned1, 0U);  // no table: its column count is not an input
-  EXPECT_EQ(key.unsigned2, 0U);
-  EXPECT_EQ(key.unsigned3, 0U);
+// A key kept per thread is refilled for each block: whatever the block
+// before left in it, and whatever other code set in the fields the layout
+// does not use, it must equal a key built afresh.
+TEST(LayoutKey, RefilledKeyEqualsAFreshOne) {
+  const std::vector<Block> extracted = extractBlocks(
+      "# Heading [r]\n\n| a | b | c |\n|---|---|---|\n| 1 |\n\n"
+      "```\ncode\n```\n\n[r]: /r\n");
+  std::vector<Block> blocks(extracted.begin(), extracted.end());
+  blocks.push_back(paragraph(""));
+  Block odd = paragraph("odd");
+  odd.tableColumns = 9;  // not a row: its columns are not a layout input
+  blocks.push_back(odd);
+  ASSERT_EQ(blocks.size(), 6U);
+  ASSERT_FALSE(blocks[0].definitions.empty());
+  ASSERT_TRUE(blocks[2].tableRow);
+
+  LayoutOptions other;
+  other.fontSize = 11.0;
+  other.maxWidth = 333.0;
+  other.lineSpacing = 1.7;
+  other.kerning = false;
+  other.regularFont = "r.ttf";
+  other.boldFont = "b.ttf";
+  other.obliqueFont = "o.ttf";
+  other.boldObliqueFont = "bo.ttf";
+  other.monospaceFont = "m.ttf";
+  const std::vector<LayoutOptions> options{LayoutOptions{}, other};
+
+  for (const Block& before : blocks) {
+    for (const LayoutOptions& optionsBefore : options) {
+      for (const Block& block : blocks) {
+        for (const LayoutOptions& now : options) {
+          MeasurementCacheKey key = layoutKey(before, optionsBefore);
+          key.flag4 = key.flag5 = key.flag6 = key.flag7 = true;
+          key.flag8 = key.flag9 = key.flag10 = true;
+          key.unsigned2 = key.unsigned3 = 7;
+          key.integer = 3;
+          fillLayoutKey(block, now, key);
+          EXPECT_TRUE(key == layoutKey(block, now))
+              << "'" << before.source << "' then '" << block.source << "'";
+        }
+      }
+    }
+  }
 }
 
 TEST_F(BlockLayoutTest, InvalidUtf8ShapesAsReplacementCharacters) {
