@@ -252,6 +252,8 @@ class Extractor {
       if (number > first) block.source += '\n';
       block.source += line(number);
     }
+    // An empty last line (of an unclosed fence) is still a line of it.
+    if (last > first && line(last).empty()) block.source += '\n';
     if (!definedLabels_.empty() && kind != BlockKind::kCode &&
         kind != BlockKind::kHtml) {
       std::set<std::string_view> used;

@@ -30,7 +30,8 @@ std::string_view blockKindName(BlockKind kind);
 // row.
 struct Block {
   // The block's own source: lines firstLine to lastLine of the document,
-  // joined by '\n', each without its line end.
+  // joined by '\n', each without its line end (and a final '\n' when the
+  // last line is empty, so that it still counts as a line).
   std::string source;
   // The link reference definitions of the document that `source` may use,
   // one a line ("[label]: #"): measured with them, a reference resolves as

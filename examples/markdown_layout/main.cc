@@ -17,6 +17,7 @@
 
 #include "cache/measurement_cache.h"
 #include "examples/markdown_layout/block_extraction.h"
+#include "examples/markdown_layout/block_listing.h"
 #include "examples/markdown_layout/block_measurement.h"
 #include "examples/markdown_layout/document_loading.h"
 #include "examples/markdown_layout/layout_key.h"
@@ -31,14 +32,15 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: markdown_layout [--threads N[,N...]] [--passes N] [--verify] "
-    "[PATH...]\n"
+    "[--blocks] [PATH...]\n"
     "  PATH       a markdown file, or a directory searched for *.md and "
     "*.md.gz\n"
     "             (default: /usr/share/doc/docker-doc)\n"
     "  --threads  thread counts to replay the session with (default 1)\n"
     "  --passes   replays through the cache without clearing it (default 1)\n"
     "  --verify   measure every hit again; exit 1 naming the first block\n"
-    "             whose cached size differs\n";
+    "             whose cached size differs\n"
+    "  --blocks   list each block (document, lines, kind, size) and exit\n";
 
 class UsageError : public std::runtime_error {
  public:
@@ -49,6 +51,7 @@ struct CommandLine {
   std::vector<std::size_t> threads{1};
   std::size_t passes = 1;
   bool verify = false;
+  bool blocks = false;
   bool help = false;
   std::vector<std::string> paths;
 };
@@ -83,6 +86,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
       line.help = true;
     } else if (arg == "--verify") {
       line.verify = true;
+    } else if (arg == "--blocks") {
+      line.blocks = true;
     } else if (arg == "--passes") {
       line.passes = parseCount(value(), arg);
     } else if (arg == "--threads") {
@@ -166,6 +171,14 @@ int run(const CommandLine& line) {
     }
   }
   const std::vector<Document> documents = loadDocuments(paths);
+  if (line.blocks) {
+    TextShaper shaper(kFontDirectory);
+    std::cout << kBlockListingHeader << '\n';
+    for (const Document& document : documents) {
+      listBlocks(std::cout, document.path, document.blocks, {}, shaper);
+    }
+    return 0;
+  }
   const LayoutOptions options;
   const ViewerGeometry geometry;
   const std::vector<Frame> frames = planSession(documents, options, geometry);

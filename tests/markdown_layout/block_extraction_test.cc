@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"    a\n\n    b", 1, 3, kCode}, {"c", 6, 6, kParagraph}}},
         LinesCase{"UnclosedFenceKeepsItsBlankLines",
                   "x\n\n```\ncode\n\n\n",
-                  {{"x", 1, 1, kParagraph}, {"```\ncode\n\n", 3, 6, kCode}}},
+                  {{"x", 1, 1, kParagraph}, {"```\ncode\n\n\n", 3, 6, kCode}}},
         LinesCase{"NestedListsAndQuotesAreOneBlock",
                   "- a\n  - b\n    > c\n\n  d\n\n\n> q\n> > r\n>\n\nafter\n",
                   {{"- a\n  - b\n    > c\n\n  d", 1, 5, kListItem},
