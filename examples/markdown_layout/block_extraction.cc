@@ -208,8 +208,8 @@ class Extractor {
     const int leafEnd = lastLineOfLeaf(deepest);
     if (deepest == node) return leafEnd;
     const int first = documentLine(cmark_node_get_start_line(node));
-    int last = std::min(documentLine(cmark_node_get_end_line(node)),
-                        lineCount());
+    int last =
+        std::min(documentLine(cmark_node_get_end_line(node)), lineCount());
     while (last > first && isBlank(line(last))) --last;
     return std::max(leafEnd, last);
   }
@@ -227,12 +227,13 @@ class Extractor {
     const std::uint16_t columns = cmark_gfm_extensions_get_table_columns(table);
     for (cmark_node* row = cmark_node_first_child(table); row != nullptr;
          row = cmark_node_next(row)) {
-      const bool header = cmark_gfm_extensions_get_table_row_is_header(row) != 0;
+      const bool header =
+          cmark_gfm_extensions_get_table_row_is_header(row) != 0;
       const int line = header ? tableHeaderLine(table)
                               : documentLine(cmark_node_get_start_line(row));
-      Block& block = add(
-          header ? BlockKind::kTableHeaderRow : BlockKind::kTableRow, line,
-          line);
+      Block& block =
+          add(header ? BlockKind::kTableHeaderRow : BlockKind::kTableRow, line,
+              line);
       block.tableRow = true;
       block.tableHeaderRow = header;
       block.tableColumns = columns;

@@ -20,8 +20,8 @@ void listBlocks(std::ostream& out, std::string_view documentName,
       std::snprintf(numbers, sizeof numbers, "%d-%d", block.firstLine,
                     block.lastLine);
     }
-    out << documentName << '\t' << numbers << '\t'
-        << blockKindName(block.kind) << '\t';
+    out << documentName << '\t' << numbers << '\t' << blockKindName(block.kind)
+        << '\t';
     std::snprintf(numbers, sizeof numbers, "%.2f\t%.2f", size.width,
                   size.height);
     out << numbers << '\n';

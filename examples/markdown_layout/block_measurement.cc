@@ -67,10 +67,10 @@ class Measurer {
   CachedSize measure() {
     namespace f = key_field;
     const double maxWidth = key_.*f::kMaxWidth;
-    const Size size = key_.*f::kTableRow ? measureTableRowSource(maxWidth)
-                                         : measureDocument(
-                                               parse(key_.*f::kSource).get(),
-                                               maxWidth);
+    const Size size =
+        key_.*f::kTableRow
+            ? measureTableRowSource(maxWidth)
+            : measureDocument(parse(key_.*f::kSource).get(), maxWidth);
     return CachedSize{size.width, size.height};
   }
 
@@ -117,8 +117,8 @@ class Measurer {
   // the source does, so they are kept on a heap stack, not the call stack.
   Size measureDocument(cmark_node* root, double width) {
     std::vector<OpenContainer> open;
-    open.push_back(OpenContainer{root, cmark_node_first_child(root), width,
-                                 0.0, false, Size{}});
+    open.push_back(OpenContainer{root, cmark_node_first_child(root), width, 0.0,
+                                 false, Size{}});
     for (;;) {
       OpenContainer& top = open.back();
       cmark_node* node = top.nextChild;

@@ -63,18 +63,17 @@ TEST(BlockExtraction, SplitsListsIntoItemsAndTablesIntoRows) {
       "Setext\n"                      // 22
       "======\n";                     // 23
   using enum BlockKind;
-  expectBlocks(document,
-               {
-                   {"# Title", 1, 1, kHeading},
-                   {"Some *text*\nover two lines.", 3, 4, kParagraph},
-                   {"- one", 6, 6, kListItem},
-                   {"- two\n  continued", 7, 8, kListItem},
-                   {"> quoted\n> - nested item", 10, 11, kQuote},
-                   {"```sh\nls -l\n```", 13, 15, kCode},
-                   {"| a | b | c |", 18, 18, kTableHeaderRow, 3},
-                   {"| 1 | 2 |", 20, 20, kTableRow, 3},
-                   {"Setext\n======", 22, 23, kHeading},
-               });
+  expectBlocks(document, {
+                             {"# Title", 1, 1, kHeading},
+                             {"Some *text*\nover two lines.", 3, 4, kParagraph},
+                             {"- one", 6, 6, kListItem},
+                             {"- two\n  continued", 7, 8, kListItem},
+                             {"> quoted\n> - nested item", 10, 11, kQuote},
+                             {"```sh\nls -l\n```", 13, 15, kCode},
+                             {"| a | b | c |", 18, 18, kTableHeaderRow, 3},
+                             {"| 1 | 2 |", 20, 20, kTableRow, 3},
+                             {"Setext\n======", 22, 23, kHeading},
+                         });
 }
 
 // Where the parser's own positions are off, or lines end otherwise than in
@@ -118,10 +117,10 @@ INSTANTIATE_TEST_SUITE_P(
                    {"| a | b |", 4, 4, kTableHeaderRow, 2},
                    {"| 1 | 2 |", 6, 6, kTableRow, 2},
                    {"z", 8, 8, kParagraph}}},
-        LinesCase{"HeaderOnlyTableAfterAParagraph",
-                  "para\n| a |\n|---|\n",
-                  {{"para", 1, 1, kParagraph},
-                   {"| a |", 2, 2, kTableHeaderRow, 1}}},
+        LinesCase{
+            "HeaderOnlyTableAfterAParagraph",
+            "para\n| a |\n|---|\n",
+            {{"para", 1, 1, kParagraph}, {"| a |", 2, 2, kTableHeaderRow, 1}}},
         LinesCase{"HtmlBlocksKeepTheirClosingLine",
                   "<!-- a\nb -->\nafter\n\n<script>\nx()\n</script>\n"
                   "<!-- one line -->\n",
@@ -150,14 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"[Text][Ref] and [other]", 1, 1, kParagraph, 0,
                     "[Ref]: #\n[other]: #\n"},
                    {"- [ref]", 3, 3, kListItem, 0, "[ref]: #\n"},
-                   {"> [Other]: /o \"title\"", 6, 6, kQuote, 0,
-                    "[Other]: #\n"},
+                   {"> [Other]: /o \"title\"", 6, 6, kQuote, 0, "[Other]: #\n"},
                    {"```\n[ref]\n```", 8, 10, kCode},
                    {"| [ref] |", 11, 11, kTableHeaderRow, 1, "[ref]: #\n"}}},
         LinesCase{"LabelsOverLineBreaksAreFound",
                   "> [two\n> words]\n\n[two words]: /x\n",
-                  {{"> [two\n> words]", 1, 2, kQuote, 0,
-                    "[two words]: #\n"}}}),
+                  {{"> [two\n> words]", 1, 2, kQuote, 0, "[two words]: #\n"}}}),
     [](const ::testing::TestParamInfo<LinesCase>& info) {
       return std::string(info.param.name);
     });

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
-#include <string>
 #include <vector>
 
 #include "cache/measurement_cache.h"
@@ -280,9 +280,12 @@ TEST_F(BlockLayoutTest, RunsOfDifferentStylesAreShapedApart) {
     std::string whole, first, second;
   };
   const std::vector<Case> cases{
-      {"**AV**AV", "**AV**", "AV"},        {"*AV*AV", "*AV*", "AV"},
-      {"`AV`AV", "`AV`", "AV"},            {"***AV***AV", "***AV***", "AV"},
-      {"**AV*AV***", "**AV**", "***AV***"}, {"AV`AV`", "AV", "`AV`"},
+      {"**AV**AV", "**AV**", "AV"},
+      {"*AV*AV", "*AV*", "AV"},
+      {"`AV`AV", "`AV`", "AV"},
+      {"***AV***AV", "***AV***", "AV"},
+      {"**AV*AV***", "**AV**", "***AV***"},
+      {"AV`AV`", "AV", "`AV`"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.whole);
@@ -298,9 +301,9 @@ TEST_F(BlockLayoutTest, LiteralBlocksAreAsTallAsTheirLines) {
     int lines;
   };
   const std::vector<Case> cases{
-      {"```\none\n```", 1},          {"```\none\n\nthree\n```", 3},
-      {"    one\n    two", 2},        {"~~~\none\n\n\n", 3},
-      {"<div>\none\n</div>", 3},     {"```\n\tone\ntwo\n```", 2},
+      {"```\none\n```", 1},      {"```\none\n\nthree\n```", 3},
+      {"    one\n    two", 2},   {"~~~\none\n\n\n", 3},
+      {"<div>\none\n</div>", 3}, {"```\n\tone\ntwo\n```", 2},
   };
   const LayoutOptions options;
   const double line =

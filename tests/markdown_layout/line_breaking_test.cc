@@ -108,14 +108,12 @@ TEST_P(TallLineTest, OnlyItsLineIsTall) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TallLineTest,
-    ::testing::Values(TallCase{"BeforeAWrap", "ab cd", 0, 25, 35 + 20},
-                      TallCase{"BeforeAHardBreak", "ab\ncd", 1, 100, 35 + 20},
-                      TallCase{"HardBreakItself", "ab\ncd\nef", 2, 100,
-                               35 + 20 + 20},
-                      TallCase{"BeforeAnEmptyLine", "a\n\nb", 0, 100,
-                               35 + 20 + 20},
-                      TallCase{"InsideABrokenWord", "abcde", 1, 25,
-                               35 + 20 + 20}),
+    ::testing::Values(
+        TallCase{"BeforeAWrap", "ab cd", 0, 25, 35 + 20},
+        TallCase{"BeforeAHardBreak", "ab\ncd", 1, 100, 35 + 20},
+        TallCase{"HardBreakItself", "ab\ncd\nef", 2, 100, 35 + 20 + 20},
+        TallCase{"BeforeAnEmptyLine", "a\n\nb", 0, 100, 35 + 20 + 20},
+        TallCase{"InsideABrokenWord", "abcde", 1, 25, 35 + 20 + 20}),
     [](const ::testing::TestParamInfo<TallCase>& info) {
       return std::string(info.param.name);
     });
