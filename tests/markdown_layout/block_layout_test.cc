@@ -335,8 +335,9 @@ TEST(DeepNesting, ExtractsAndMeasuresOnASmallStack) {
       {"strikethrough", repeat("~~", 20000) + "x" + repeat("~~", 20000)},
       {"quoted lists", repeat("> - ", 10000) + "x"},
   };
-  for (const auto& [name, document] : documents) {
-    SCOPED_TRACE(name);
+  for (const auto& named : documents) {
+    SCOPED_TRACE(named.first);
+    const std::string& document = named.second;
     std::size_t blocks = 0;
     double height = 0.0;
     runOnSmallStack([&] {
