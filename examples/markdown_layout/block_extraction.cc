@@ -229,11 +229,11 @@ class Extractor {
          row = cmark_node_next(row)) {
       const bool header =
           cmark_gfm_extensions_get_table_row_is_header(row) != 0;
-      const int line = header ? tableHeaderLine(table)
-                              : documentLine(cmark_node_get_start_line(row));
+      const int number = header ? tableHeaderLine(table)
+                                : documentLine(cmark_node_get_start_line(row));
       Block& block =
-          add(header ? BlockKind::kTableHeaderRow : BlockKind::kTableRow, line,
-              line);
+          add(header ? BlockKind::kTableHeaderRow : BlockKind::kTableRow,
+              number, number);
       block.tableRow = true;
       block.tableHeaderRow = header;
       block.tableColumns = columns;

@@ -1,5 +1,6 @@
 #include "examples/markdown_layout/block_listing.h"
 
+#include <array>
 #include <cstdio>
 
 #include "examples/markdown_layout/block_measurement.h"
@@ -10,21 +11,15 @@ void listBlocks(std::ostream& out, std::string_view documentName,
                 const std::vector<Block>& blocks, const LayoutOptions& options,
                 TextShaper& shaper) {
   MeasurementCacheKey key;
+  std::array<char, 64> size{};
   for (const Block& block : blocks) {
     fillLayoutKey(block, options, key);
-    const CachedSize size = measureBlock(key, shaper);
-    char numbers[96];
-    if (block.firstLine == block.lastLine) {
-      std::snprintf(numbers, sizeof numbers, "%d", block.firstLine);
-    } else {
-      std::snprintf(numbers, sizeof numbers, "%d-%d", block.firstLine,
-                    block.lastLine);
-    }
-    out << documentName << '\t' << numbers << '\t' << blockKindName(block.kind)
-        << '\t';
-    std::snprintf(numbers, sizeof numbers, "%.2f\t%.2f", size.width,
-                  size.height);
-    out << numbers << '\n';
+    const CachedSize measured = measureBlock(key, shaper);
+    std::snprintf(size.data(), size.size(), "%.2f\t%.2f", measured.width,
+                  measured.height);
+    out << documentName << '\t' << block.firstLine;
+    if (block.lastLine != block.firstLine) out << '-' << block.lastLine;
+    out << '\t' << blockKindName(block.kind) << '\t' << size.data() << '\n';
   }
 }
 

@@ -26,7 +26,7 @@ namespace {
 void runOnSmallStack(const std::function<void()>& work) {
   pthread_attr_t attributes;
   ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, std::size_t{256} * 1024), 0);
   pthread_t thread;
   auto* task = new std::function<void()>(work);
   ASSERT_EQ(pthread_create(

@@ -61,6 +61,7 @@ TEST(MarkdownParsing, ParsesOnManyThreadsAsOnOne) {
   constexpr int kParses = 300;
   std::vector<int> differing(kThreads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kParses; ++i) {
@@ -88,6 +89,7 @@ TEST(MarkdownParsing, BlocksMeasureTheSameOnManyThreadsAsOnOne) {
   constexpr int kRounds = 40;
   std::vector<int> differing(kThreads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       TextShaper shaper(kFontDirectory);
