@@ -3,8 +3,9 @@
 
 #include <cstddef>
 
-#include "cache/cached_size.h"
-#include "cache/measurement_cache_key.h"
+#include <vesk/cached_size.h>
+#include <vesk/measurement_cache_key.h>
+
 #include "examples/markdown_layout/text_shaper.h"
 
 namespace morvane::vesk::markdown_layout {

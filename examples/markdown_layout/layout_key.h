@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "cache/measurement_cache_key.h"
+#include <vesk/measurement_cache_key.h>
+
 #include "examples/markdown_layout/block_extraction.h"
 
 namespace morvane::vesk::markdown_layout {

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "cache/measurement_cache.h"
+#include <vesk/measurement_cache.h>
+
 #include "examples/markdown_layout/block_listing.h"
 #include "examples/markdown_layout/command_line.h"
 #include "examples/markdown_layout/document_loading.h"
