@@ -8,13 +8,39 @@
 
 namespace morvane::vesk::markdown_layout {
 
+enum class BlockKind : std::uint8_t {
+  kParagraph,
+  kHeading,
+  kCode,
+  kHtml,
+  kThematicBreak,
+  kQuote,
+  kListItem,
+  kTableHeaderRow,
+  kTableRow,
+  kOther,  // a top-level node of a type the extraction does not name
+};
+
+// "paragraph", "heading", "code", "html", "thematic-break", "quote",
+// "list-item", "table-header", "table-row" or "other".
+std::string_view blockKindName(BlockKind kind);
+
 // One block a viewer lays out and scrolls by: a heading, a paragraph, a list
 // item, a block quote, a code or HTML block, a thematic break or one table
-// row. `source` is the block's own source lines, as the document has them.
+// row.
 struct Block {
+  // The block's own source: lines firstLine to lastLine of the document,
+  // joined by '\n', each without its line end (and a final '\n' when the
+  // last line is empty, so that it still counts as a line).
   std::string source;
-  int firstLine = 0;               // 1-based line of the document it starts on
-  std::int32_t headingLevel = 0;   // 1-6 for a heading, else 0
+  // The link reference definitions of the document that `source` may use,
+  // one a line ("[label]: #"): measured with them, a reference resolves as
+  // it does in the whole document. The destination is a placeholder: only
+  // whether a label is defined changes the layout. Empty for most blocks.
+  std::string definitions;
+  int firstLine = 0;  // 1-based, as the markdown parser counts lines
+  int lastLine = 0;
+  BlockKind kind = BlockKind::kParagraph;
   bool tableRow = false;           // `source` is one row of a table
   bool tableHeaderRow = false;     // that row is the table's header
   std::uint16_t tableColumns = 0;  // columns of its table, for a row
@@ -22,8 +48,18 @@ struct Block {
 
 // Splits a GitHub-flavoured markdown document into blocks, in document order:
 // the document's top-level blocks, except that a list gives one block per
-// item and a table one block per row. Link reference definitions belong to
-// no block. Never fails; an empty document has no blocks. Thread-safe.
+// item and a table one block per row (its delimiter row belongs to no
+// block). Link reference definitions belong to no block.
+//
+// Lines are what the parser takes them to be: LF, CR and CR LF each end one.
+// A block's lines come from the parser's positions, corrected where
+// cmark-gfm's are known to be off (HTML blocks closed by an end marker, a
+// table that starts inside a paragraph, indented code followed by blank
+// lines); trailing blank lines belong to no block, except in an unclosed
+// fenced code block, whose content they are. A leading UTF-8 byte order mark
+// is not part of any block.
+//
+// Never fails; an empty document has no blocks. Thread-safe.
 std::vector<Block> extractBlocks(std::string_view document);
 
 }  // namespace morvane::vesk::markdown_layout

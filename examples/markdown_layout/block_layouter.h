@@ -3,8 +3,9 @@
 
 #include <cstdint>
 
-#include "cache/cached_size.h"
-#include "cache/measurement_cache.h"
+#include <vesk/cached_size.h>
+#include <vesk/measurement_cache.h>
+
 #include "examples/markdown_layout/block_extraction.h"
 #include "examples/markdown_layout/layout_key.h"
 #include "examples/markdown_layout/text_shaper.h"

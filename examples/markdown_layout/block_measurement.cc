@@ -31,6 +31,8 @@ struct InlineStyle {
   bool bold = false;
   bool oblique = false;
   bool monospace = false;
+
+  bool operator==(const InlineStyle&) const = default;
 };
 
 // A stretch of inline text in one style, or a hard line break.
@@ -40,10 +42,22 @@ struct Run {
   bool hardBreak = false;
 };
 
+// A container block being measured: its children are stacked below each
+// other, then the whole is indented.
+struct OpenContainer {
+  cmark_node* node;
+  cmark_node* nextChild;
+  double width;   // available to the children
+  double indent;  // added to the width of what the children need
+  bool atLeastOneLine;
+  Size children;
+};
+
 class Measurer {
  public:
-  Measurer(const MeasurementCacheKey& key, TextShaper& shaper)
-      : key_(key), shaper_(shaper) {
+  Measurer(const MeasurementCacheKey& key, TextShaper& shaper,
+           MeasurementWork& work)
+      : key_(key), shaper_(shaper), work_(work) {
     namespace f = key_field;
     fontSize_ = key.*f::kFontSize;
     lineSpacing_ = key.*f::kLineSpacing;
@@ -52,57 +66,128 @@ class Measurer {
 
   CachedSize measure() {
     namespace f = key_field;
-    const bool github = key_.*f::kFlavor == MarkdownFlavor::kGitHub;
     const double maxWidth = key_.*f::kMaxWidth;
-    if (key_.*f::kTableRow) {
-      // A row parses as a row only under a header and a delimiter row: give
-      // it an empty header of the table's column count and measure it.
-      const std::uint64_t columns = key_.*f::kTableColumns;
-      std::string text;
-      for (std::uint64_t i = 0; i < columns; ++i) text += "| ";
-      text += "|\n";
-      for (std::uint64_t i = 0; i < columns; ++i) text += "|-";
-      text += "|\n";
-      text += key_.*f::kSource;
-      const ParsedMarkdown root = parseMarkdown(text, github);
-      cmark_node* table = cmark_node_first_child(root.get());
-      if (table != nullptr && nodeTypeName(table) == "table") {
-        const Size row = measureRow(cmark_node_last_child(table), maxWidth,
-                                    key_.*f::kTableHeaderRow);
-        return CachedSize{row.width, row.height};
-      }
-      const Size size = measureChildren(root.get(), maxWidth);
-      return CachedSize{size.width, size.height};
-    }
-    const ParsedMarkdown root = parseMarkdown(key_.*f::kSource, github);
-    const Size size = measureChildren(root.get(), maxWidth);
+    const Size size =
+        key_.*f::kTableRow
+            ? measureTableRowSource(maxWidth)
+            : measureDocument(parse(key_.*f::kSource).get(), maxWidth);
     return CachedSize{size.width, size.height};
   }
 
  private:
-  // The children of `parent` stacked vertically.
-  Size measureChildren(cmark_node* parent, double width) {
-    Size total;
-    for (cmark_node* child = cmark_node_first_child(parent); child != nullptr;
-         child = cmark_node_next(child)) {
-      const Size size = measureNode(child, width);
-      if (child != cmark_node_first_child(parent)) total.height += gap();
-      total.width = std::max(total.width, size.width);
-      total.height += size.height;
-    }
-    return total;
+  ParsedMarkdown parse(std::string_view text) {
+    work_.parsedBytes += text.size();
+    return parseMarkdown(text,
+                         key_.*key_field::kFlavor == MarkdownFlavor::kGitHub);
   }
 
-  Size measureNode(cmark_node* node, double width) {
+  // The key's source is the reference definitions its row uses, then the
+  // row, one line. A row parses as a row only under a header and a
+  // delimiter row: give it an empty header of as many columns as the row
+  // can have cells (at most one more than its pipes), so that parsing costs
+  // what the row costs, and count the table's further columns as the empty
+  // cells they are.
+  Size measureTableRowSource(double width) {
+    namespace f = key_field;
+    const std::string& source = key_.*f::kSource;
+    const std::size_t lastLineEnd = source.find_last_of("\r\n");
+    const std::size_t rowStart =
+        lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1;
+    const std::string_view row = std::string_view(source).substr(rowStart);
+    const std::size_t columns = key_.*f::kTableColumns;
+    const std::size_t parsedColumns = std::clamp<std::size_t>(
+        static_cast<std::size_t>(std::count(row.begin(), row.end(), '|')) + 1,
+        1, std::max<std::size_t>(columns, 1));
+    std::string text(source, 0, rowStart);
+    for (std::size_t i = 0; i < parsedColumns; ++i) text += "| ";
+    text += "|\n";
+    for (std::size_t i = 0; i < parsedColumns; ++i) text += "|-";
+    text += "|\n";
+    text += row;
+    const ParsedMarkdown root = parse(text);
+    cmark_node* table = cmark_node_last_child(root.get());
+    if (table == nullptr || nodeTypeName(table) != "table") {
+      return measureDocument(root.get(), width);
+    }
+    return measureRow(cmark_node_last_child(table), width,
+                      key_.*f::kTableHeaderRow, columns);
+  }
+
+  // The blocks of a document stacked vertically. Containers nest as deep as
+  // the source does, so they are kept on a heap stack, not the call stack.
+  Size measureDocument(cmark_node* root, double width) {
+    std::vector<OpenContainer> open;
+    open.push_back(OpenContainer{root, cmark_node_first_child(root), width, 0.0,
+                                 false, Size{}});
+    for (;;) {
+      OpenContainer& top = open.back();
+      cmark_node* node = top.nextChild;
+      if (node == nullptr) {
+        Size size = top.children;
+        size.width += top.indent;
+        if (top.atLeastOneLine && size.height == 0.0) {
+          size.height = lineHeight(InlineStyle{}, fontSize_);
+        }
+        cmark_node* finished = top.node;
+        open.pop_back();
+        if (open.empty()) return size;
+        stack(open.back(), finished, size);
+        continue;
+      }
+      top.nextChild = cmark_node_next(node);
+      const double available = top.width;
+      switch (cmark_node_get_type(node)) {
+        case CMARK_NODE_BLOCK_QUOTE:
+          open.push_back(OpenContainer{node, cmark_node_first_child(node),
+                                       available - kQuoteIndent, kQuoteIndent,
+                                       true, Size{}});
+          break;
+        case CMARK_NODE_ITEM:
+          open.push_back(OpenContainer{node, cmark_node_first_child(node),
+                                       available - kListIndent, kListIndent,
+                                       true, Size{}});
+          break;
+        default:
+          if (isLeaf(node)) {
+            stack(top, node, measureLeaf(node, available));
+          } else {  // lists and any other container
+            open.push_back(OpenContainer{node, cmark_node_first_child(node),
+                                         available, 0.0, false, Size{}});
+          }
+          break;
+      }
+    }
+  }
+
+  // Adds `child`'s size below the children of `parent` measured so far.
+  void stack(OpenContainer& parent, cmark_node* child, Size size) const {
+    if (child != cmark_node_first_child(parent.node)) {
+      parent.children.height += gap();
+    }
+    parent.children.width = std::max(parent.children.width, size.width);
+    parent.children.height += size.height;
+  }
+
+  static bool isLeaf(cmark_node* node) {
+    switch (cmark_node_get_type(node)) {
+      case CMARK_NODE_PARAGRAPH:
+      case CMARK_NODE_HEADING:
+      case CMARK_NODE_CODE_BLOCK:
+      case CMARK_NODE_HTML_BLOCK:
+      case CMARK_NODE_THEMATIC_BREAK:
+        return true;
+      default:
+        return nodeTypeName(node) == "table";
+    }
+  }
+
+  Size measureLeaf(cmark_node* node, double width) {
     switch (cmark_node_get_type(node)) {
       case CMARK_NODE_PARAGRAPH:
         return measureInlines(node, width, InlineStyle{}, fontSize_);
       case CMARK_NODE_HEADING: {
-        const std::int32_t keyLevel = key_.*key_field::kHeadingLevel;
-        const int level =
-            keyLevel > 0 ? keyLevel : cmark_node_get_heading_level(node);
         const double scale = kHeadingScale[static_cast<std::size_t>(
-            std::clamp(level, 1, 6) - 1)];
+            std::clamp(cmark_node_get_heading_level(node), 1, 6) - 1)];
         return measureInlines(node, width, InlineStyle{.bold = true},
                               fontSize_ * scale);
       }
@@ -111,55 +196,53 @@ class Measurer {
         return measureLiteral(cmark_node_get_literal(node), width);
       case CMARK_NODE_THEMATIC_BREAK:
         return Size{width, lineHeight(InlineStyle{}, fontSize_)};
-      case CMARK_NODE_BLOCK_QUOTE:
-        return indented(node, width, kQuoteIndent);
-      case CMARK_NODE_ITEM:
-        return indented(node, width, kListIndent);
       default:
-        break;
+        return measureTable(node, width);
     }
-    const std::string_view type = nodeTypeName(node);
-    if (type == "table") return measureTable(node, width);
-    return measureChildren(node, width);
-  }
-
-  Size indented(cmark_node* node, double width, double indent) {
-    Size size = measureChildren(node, width - indent);
-    size.width += indent;
-    if (size.height == 0.0) size.height = lineHeight(InlineStyle{}, fontSize_);
-    return size;
   }
 
   Size measureTable(cmark_node* table, double width) {
+    const std::size_t columns = cmark_gfm_extensions_get_table_columns(table);
     Size total;
     for (cmark_node* row = cmark_node_first_child(table); row != nullptr;
          row = cmark_node_next(row)) {
       const Size size = measureRow(
-          row, width, cmark_gfm_extensions_get_table_row_is_header(row) != 0);
+          row, width, cmark_gfm_extensions_get_table_row_is_header(row) != 0,
+          columns);
       total.width = std::max(total.width, size.width);
       total.height += size.height;
     }
     return total;
   }
 
-  // Cells get equal shares of the width; the row is as tall as its tallest
-  // cell and as wide as its cells' content plus padding.
-  Size measureRow(cmark_node* row, double width, bool header) {
+  // Each of the table's `columns` gets an equal share of the width; cells
+  // the row lacks are empty. The row is as tall as its tallest cell and as
+  // wide as its cells' content plus padding.
+  Size measureRow(cmark_node* row, double width, bool header,
+                  std::size_t columns) {
     std::size_t cells = 0;
     for (cmark_node* cell = cmark_node_first_child(row); cell != nullptr;
          cell = cmark_node_next(cell)) {
       ++cells;
     }
-    Size total;
-    if (cells == 0) return Size{0.0, lineHeight(InlineStyle{}, fontSize_)};
+    columns = std::max(columns, cells);
+    if (columns == 0) return Size{0.0, lineHeight(InlineStyle{}, fontSize_)};
     const double cellWidth =
-        width / static_cast<double>(cells) - 2 * kCellPadding;
+        width / static_cast<double>(columns) - 2 * kCellPadding;
+    const InlineStyle style{.bold = header};
+    Size total;
+    const auto add = [&](Size cell) {
+      total.width += cell.width + 2 * kCellPadding;
+      total.height = std::max(total.height, cell.height + 2 * kCellPadding);
+    };
     for (cmark_node* cell = cmark_node_first_child(row); cell != nullptr;
          cell = cmark_node_next(cell)) {
-      const Size size = measureInlines(cell, cellWidth,
-                                       InlineStyle{.bold = header}, fontSize_);
-      total.width += size.width + 2 * kCellPadding;
-      total.height = std::max(total.height, size.height + 2 * kCellPadding);
+      add(measureInlines(cell, cellWidth, style, fontSize_));
+    }
+    if (cells < columns) {
+      runs_.clear();
+      const Size empty = layOutRuns(cellWidth, fontSize_);
+      for (std::size_t i = cells; i < columns; ++i) add(empty);
     }
     return total;
   }
@@ -172,6 +255,7 @@ class Measurer {
   }
 
   // Code and HTML: monospace, every newline a hard break, tabs expanded.
+  // The literal's last newline ends its last line; it starts no new one.
   Size measureLiteral(const char* literal, double width) {
     runs_.clear();
     std::string_view text = literal != nullptr ? literal : "";
@@ -193,21 +277,28 @@ class Measurer {
     return layOutRuns(width, fontSize_);
   }
 
+  // Text joins the previous run only when both are in the same style: each
+  // run is shaped in the face of its own style.
   void appendText(std::string_view text, InlineStyle style) {
     if (!runs_.empty() && !runs_.back().hardBreak &&
-        runs_.back().style.bold == style.bold &&
-        runs_.back().style.oblique == style.oblique &&
-        runs_.back().style.monospace == style.monospace) {
+        runs_.back().style == style) {
       runs_.back().text += text;
     } else {
       runs_.push_back(Run{std::string(text), style, false});
     }
   }
 
-  void collectRuns(cmark_node* parent, InlineStyle style) {
-    for (cmark_node* node = cmark_node_first_child(parent); node != nullptr;
-         node = cmark_node_next(node)) {
+  // The inline content of `block` as runs, in document order. Inline
+  // containers (emphasis, links, strikethrough...) nest as deep as the
+  // source does: the walk follows the tree's own links, and the styles of
+  // the containers it is inside are kept on a heap stack.
+  void collectRuns(cmark_node* block, InlineStyle base) {
+    styles_.assign(1, base);
+    cmark_node* node = cmark_node_first_child(block);
+    while (node != nullptr) {
+      const InlineStyle style = styles_.back();
       const char* literal = cmark_node_get_literal(node);
+      cmark_node* descend = nullptr;
       switch (cmark_node_get_type(node)) {
         case CMARK_NODE_TEXT:
         case CMARK_NODE_HTML_INLINE:
@@ -228,19 +319,35 @@ class Measurer {
         case CMARK_NODE_EMPH: {
           InlineStyle emphasis = style;
           emphasis.oblique = true;
-          collectRuns(node, emphasis);
+          styles_.push_back(emphasis);
+          descend = node;
           break;
         }
         case CMARK_NODE_STRONG: {
           InlineStyle strong = style;
           strong.bold = true;
-          collectRuns(node, strong);
+          styles_.push_back(strong);
+          descend = node;
           break;
         }
         default:  // links, images (their alt text), strikethrough, ...
-          collectRuns(node, style);
+          styles_.push_back(style);
+          descend = node;
           break;
       }
+      if (descend != nullptr && cmark_node_first_child(descend) != nullptr) {
+        node = cmark_node_first_child(descend);
+        continue;
+      }
+      if (descend != nullptr) styles_.pop_back();
+      // On to the next node in document order: the next sibling of this
+      // node or of the nearest container it closes.
+      while (cmark_node_next(node) == nullptr) {
+        node = cmark_node_parent(node);
+        if (node == block || node == nullptr) return;
+        styles_.pop_back();
+      }
+      node = cmark_node_next(node);
     }
   }
 
@@ -258,6 +365,7 @@ class Measurer {
   }
 
   Size layOutRuns(double width, double size) {
+    ++work_.inlineLayouts;
     clusters_.clear();
     for (const Run& run : runs_) {
       if (run.hardBreak) {
@@ -277,17 +385,21 @@ class Measurer {
 
   const MeasurementCacheKey& key_;
   TextShaper& shaper_;
+  MeasurementWork& work_;
   double fontSize_ = 0.0;
   double lineSpacing_ = 0.0;
   bool kerning_ = true;
   std::vector<Run> runs_;
+  std::vector<InlineStyle> styles_;  // of the inline containers entered
   std::vector<Cluster> clusters_;
 };
 
 }  // namespace
 
-CachedSize measureBlock(const MeasurementCacheKey& key, TextShaper& shaper) {
-  return Measurer(key, shaper).measure();
+CachedSize measureBlock(const MeasurementCacheKey& key, TextShaper& shaper,
+                        MeasurementWork* work) {
+  MeasurementWork ignored;
+  return Measurer(key, shaper, work != nullptr ? *work : ignored).measure();
 }
 
 }  // namespace morvane::vesk::markdown_layout

@@ -1,11 +1,20 @@
 #ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_MEASUREMENT_H_
 #define VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_MEASUREMENT_H_
 
-#include "cache/cached_size.h"
-#include "cache/measurement_cache_key.h"
+#include <cstddef>
+
+#include <vesk/cached_size.h>
+#include <vesk/measurement_cache_key.h>
+
 #include "examples/markdown_layout/text_shaper.h"
 
 namespace morvane::vesk::markdown_layout {
+
+// What one measurement did, for tests that check its cost without a clock.
+struct MeasurementWork {
+  std::size_t parsedBytes = 0;    // markdown handed to the parser
+  std::size_t inlineLayouts = 0;  // sequences of runs broken into lines
+};
 
 // Lays out the block a layoutKey() key describes and returns its size: the
 // widest line (indentation included) and the total height, in pixels.
@@ -16,9 +25,17 @@ namespace morvane::vesk::markdown_layout {
 // face (regular, bold, oblique, bold oblique or monospace), breaks the runs
 // of a paragraph into lines together and stacks blocks with a gap of half
 // the font size; list items and block quotes are indented, table cells share
-// the width equally. Throws what TextShaper throws. Thread-safe as long as
-// each thread passes its own `shaper`.
-CachedSize measureBlock(const MeasurementCacheKey& key, TextShaper& shaper);
+// the width equally.
+//
+// Cost: nesting of any depth costs heap, not stack (containers and inline
+// spans are walked with explicit stacks). A table row costs what the row
+// costs: the columns of its table that it has no cells for are the empty
+// cells they are, not parsed or laid out one by one.
+//
+// Adds to `work` when given. Throws what TextShaper throws. Thread-safe as
+// long as each thread passes its own `shaper`.
+CachedSize measureBlock(const MeasurementCacheKey& key, TextShaper& shaper,
+                        MeasurementWork* work = nullptr);
 
 }  // namespace morvane::vesk::markdown_layout
 

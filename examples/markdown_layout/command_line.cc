@@ -8,6 +8,7 @@ namespace morvane::vesk::markdown_layout {
 
 const char* const kUsage =
     "usage: markdown_layout [--threads N[,N...]] [--passes N] [--verify]\n"
+    "                       [--blocks]\n"
     "                       [--max-file-size BYTES] "
     "[--max-inflated-size BYTES]\n"
     "                       [--max-table-columns N] [PATH...]\n"
@@ -21,6 +22,8 @@ const char* const kUsage =
     "             (default 1)\n"
     "  --verify   measure every hit again; exit 1 naming the first block\n"
     "             whose cached size differs\n"
+    "  --blocks   list each block (document, lines, kind, size at 720 px),\n"
+    "             one tab-separated line each, and exit without replaying\n"
     "Limits (BYTES takes a K, M or G suffix, powers of 1024, up to 1G):\n"
     "  --max-file-size      bytes of one file as stored, plain or compressed\n"
     "                       (default 16M)\n"
@@ -101,6 +104,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       line.help = true;
     } else if (arg == "--verify") {
       line.verify = true;
+    } else if (arg == "--blocks") {
+      line.blocks = true;
     } else if (arg == "--passes") {
       line.passes = parseCount(value(), arg);
     } else if (arg == "--threads") {

@@ -24,6 +24,7 @@ struct CommandLine {
   std::vector<std::size_t> threads{1};  // each from 1 to 256
   std::size_t passes = 1;               // from 1 to 256
   bool verify = false;
+  bool blocks = false;  // list the blocks instead of replaying
   bool help = false;
   DocumentLimits limits;
   std::vector<std::string> paths;  // in the order given

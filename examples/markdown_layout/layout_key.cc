@@ -5,7 +5,10 @@ namespace morvane::vesk::markdown_layout {
 void fillLayoutKey(const Block& block, const LayoutOptions& options,
                    MeasurementCacheKey& key) {
   namespace f = key_field;
-  key.*f::kSource = block.source;
+  std::string& source = key.*f::kSource;
+  source.assign(block.definitions);
+  if (!block.definitions.empty()) source += '\n';
+  source += block.source;
   key.*f::kFontSize = options.fontSize;
   key.*f::kMaxWidth = options.maxWidth;
   key.*f::kLineSpacing = options.lineSpacing;
@@ -13,7 +16,6 @@ void fillLayoutKey(const Block& block, const LayoutOptions& options,
   key.*f::kTableRow = block.tableRow;
   key.*f::kTableHeaderRow = block.tableHeaderRow;
   key.*f::kTableColumns = block.tableRow ? block.tableColumns : 0;
-  key.*f::kHeadingLevel = block.headingLevel;
   key.*f::kFlavor = MarkdownFlavor::kGitHub;
   key.*f::kRegularFont = options.regularFont;
   key.*f::kBoldFont = options.boldFont;
@@ -24,6 +26,7 @@ void fillLayoutKey(const Block& block, const LayoutOptions& options,
   key.flag4 = key.flag5 = key.flag6 = key.flag7 = false;
   key.flag8 = key.flag9 = key.flag10 = false;
   key.unsigned2 = key.unsigned3 = 0;
+  key.integer = 0;
 }
 
 MeasurementCacheKey layoutKey(const Block& block,

@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "cache/measurement_cache_key.h"
+#include <vesk/measurement_cache_key.h>
+
 #include "examples/markdown_layout/block_extraction.h"
 
 namespace morvane::vesk::markdown_layout {
@@ -29,10 +30,14 @@ struct LayoutOptions {
 // Which MeasurementCacheKey field holds which layout input. fillLayoutKey()
 // is the only writer of keys and measureBlock() reads them through these names
 // alone, so a block's size is a function of its key: equal keys measure equal
-// sizes by construction. Every field not listed stays zero.
+// sizes by construction. Every field not listed stays zero. What the source
+// determines (a heading's level, a block's kind) is not repeated: measuring
+// parses the source.
 //
 //   field      layout input
-//   markdown   the block's source lines (Block::source)
+//   markdown   the block's source lines (Block::source), after the link
+//              reference definitions they use and a blank line, if any
+//              (Block::definitions): for a table row, its one line is last
 //   real1      font size of body text, px
 //   real2      maximum width, px
 //   real3      line spacing, multiple of the face's line height
@@ -40,7 +45,6 @@ struct LayoutOptions {
 //   flag2      the block is one table row
 //   flag3      that row is the table's header (laid out bold)
 //   unsigned1  columns of the row's table (0 for other blocks)
-//   integer    heading level 1-6 (0 for other blocks)
 //   flavor     MarkdownFlavor::kGitHub (tables, strikethrough, autolinks)
 //   string1    regular face file, in kFontDirectory
 //   string2    bold face file (headings, strong emphasis, header rows)
@@ -56,7 +60,6 @@ inline constexpr auto kKerning = &MeasurementCacheKey::flag1;
 inline constexpr auto kTableRow = &MeasurementCacheKey::flag2;
 inline constexpr auto kTableHeaderRow = &MeasurementCacheKey::flag3;
 inline constexpr auto kTableColumns = &MeasurementCacheKey::unsigned1;
-inline constexpr auto kHeadingLevel = &MeasurementCacheKey::integer;
 inline constexpr auto kFlavor = &MeasurementCacheKey::flavor;
 inline constexpr auto kRegularFont = &MeasurementCacheKey::string1;
 inline constexpr auto kBoldFont = &MeasurementCacheKey::string2;

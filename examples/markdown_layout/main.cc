@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "cache/measurement_cache.h"
+#include <vesk/measurement_cache.h>
+
+#include "examples/markdown_layout/block_listing.h"
 #include "examples/markdown_layout/command_line.h"
 #include "examples/markdown_layout/document_loading.h"
 #include "examples/markdown_layout/layout_key.h"
@@ -139,6 +141,15 @@ int run(const CommandLine& line) {
   if (!documents) return 1;
 
   const LayoutOptions options;
+  if (line.blocks) {
+    TextShaper shaper(kFontDirectory);
+    std::cout << kBlockListingHeader << '\n';
+    for (const Document& document : *documents) {
+      listBlocks(std::cout, document.path, document.blocks, options, shaper);
+    }
+    return 0;
+  }
+
   const ViewerGeometry geometry;
   std::vector<Frame> frames;
   {

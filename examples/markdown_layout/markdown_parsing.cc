@@ -18,6 +18,21 @@ void attach(cmark_parser* parser, const char* name) {
   }
 }
 
+// cmark-gfm keeps the characters that stop its inline parser in two
+// process-wide tables (SPECIAL_CHARS and SKIP_CHARS in inlines.c). A parse
+// with extensions sets their characters there ('|', '~', ':' and 'w') before
+// it parses inlines and clears them afterwards, in
+// cmark_manage_extensions_special_characters(): from cmark_parser_finish(),
+// and from cmark_parser_feed() for every table row. A parse that clears '~'
+// on one thread takes the strikethrough from a parse running on another.
+// The same lists tell the inline parser which extension owns a delimiter,
+// so they cannot be set once and taken away; every parse holds this lock
+// from the first byte fed to the finished tree instead.
+std::mutex& parseMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 }  // namespace
 
 ParsedMarkdown parseMarkdown(std::string_view text, bool github) {
@@ -32,6 +47,7 @@ ParsedMarkdown parseMarkdown(std::string_view text, bool github) {
     attach(parser.get(), "strikethrough");
     attach(parser.get(), "autolink");
   }
+  const std::lock_guard lock(parseMutex());
   cmark_parser_feed(parser.get(), text.data(), text.size());
   return ParsedMarkdown(cmark_parser_finish(parser.get()));
 }

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "cache/measurement_cache.h"
-#include "cache/measurement_cache_stats.h"
+#include <vesk/measurement_cache.h>
+#include <vesk/measurement_cache_stats.h>
+
 #include "examples/markdown_layout/block_layouter.h"
 #include "examples/markdown_layout/document_loading.h"
 #include "examples/markdown_layout/layout_key.h"

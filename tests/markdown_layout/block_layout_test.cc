@@ -2,9 +2,14 @@
 // describes it, and the cached layout with verification.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cache/measurement_cache.h"
@@ -16,6 +21,27 @@
 
 namespace morvane::vesk::markdown_layout {
 namespace {
+
+// Runs `work` on a thread with a 256-KiB stack and waits for it.
+void runOnSmallStack(const std::function<void()>& work) {
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, std::size_t{256} * 1024), 0);
+  pthread_t thread;
+  auto* task = new std::function<void()>(work);
+  ASSERT_EQ(pthread_create(
+                &thread, &attributes,
+                [](void* argument) -> void* {
+                  std::unique_ptr<std::function<void()>> run(
+                      static_cast<std::function<void()>*>(argument));
+                  (*run)();
+                  return nullptr;
+                },
+                task),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+}
 
 Block paragraph(std::string source) {
   Block block;
@@ -140,8 +166,13 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Block&, LayoutOptions& o) { o.lineSpacing = 1.5; }},
         InputCase{"Kerning", kLongText,
                   [](Block&, LayoutOptions& o) { o.kerning = false; }},
-        InputCase{"HeadingLevel", "## Heading",
-                  [](Block& b, LayoutOptions&) { b.headingLevel = 1; }},
+        // The level is not a field of its own: the source says it.
+        InputCase{"HeadingLevelInTheSource", "## Heading",
+                  [](Block& b, LayoutOptions&) { b.source = "# Heading"; }},
+        InputCase{"ReferenceDefinitions", "[a] [b][c] and more text",
+                  [](Block& b, LayoutOptions&) {
+                    b.definitions = "[a]: #\n[c]: #\n";
+                  }},
         InputCase{"TableRow", "| a | b |\n|---|---|",
                   [](Block& b, LayoutOptions&) { b.tableRow = false; }},
         InputCase{"TableHeaderRow", "| a | b |\n|---|---|",
@@ -172,18 +203,50 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-TEST(LayoutKey, LeavesTheFieldsItDoesNotMapAtZero) {
-  Block block = paragraph("text");
-  block.headingLevel = 2;
-  const MeasurementCacheKey key = layoutKey(block, {});
-  EXPECT_EQ(key.markdown, "text");
-  EXPECT_EQ(key.integer, 2);
-  EXPECT_EQ(key.flavor, MarkdownFlavor::kGitHub);
-  EXPECT_FALSE(key.flag4 || key.flag5 || key.flag6 || key.flag7 || key.flag8 ||
-               key.flag9 || key.flag10);
-  EXPECT_EQ(key.unsigned1, 0U);  // no table: its column count is not an input
-  EXPECT_EQ(key.unsigned2, 0U);
-  EXPECT_EQ(key.unsigned3, 0U);
+// A key kept per thread is refilled for each block: whatever the block
+// before left in it, and whatever other code set in the fields the layout
+// does not use, it must equal a key built afresh.
+TEST(LayoutKey, RefilledKeyEqualsAFreshOne) {
+  const std::vector<Block> extracted = extractBlocks(
+      "# Heading [r]\n\n| a | b | c |\n|---|---|---|\n| 1 |\n\n"
+      "```\ncode\n```\n\n[r]: /r\n");
+  std::vector<Block> blocks(extracted.begin(), extracted.end());
+  blocks.push_back(paragraph(""));
+  Block odd = paragraph("odd");
+  odd.tableColumns = 9;  // not a row: its columns are not a layout input
+  blocks.push_back(odd);
+  ASSERT_EQ(blocks.size(), 6U);
+  ASSERT_FALSE(blocks[0].definitions.empty());
+  ASSERT_TRUE(blocks[2].tableRow);
+
+  LayoutOptions other;
+  other.fontSize = 11.0;
+  other.maxWidth = 333.0;
+  other.lineSpacing = 1.7;
+  other.kerning = false;
+  other.regularFont = "r.ttf";
+  other.boldFont = "b.ttf";
+  other.obliqueFont = "o.ttf";
+  other.boldObliqueFont = "bo.ttf";
+  other.monospaceFont = "m.ttf";
+  const std::vector<LayoutOptions> options{LayoutOptions{}, other};
+
+  for (const Block& before : blocks) {
+    for (const LayoutOptions& optionsBefore : options) {
+      for (const Block& block : blocks) {
+        for (const LayoutOptions& now : options) {
+          MeasurementCacheKey key = layoutKey(before, optionsBefore);
+          key.flag4 = key.flag5 = key.flag6 = key.flag7 = true;
+          key.flag8 = key.flag9 = key.flag10 = true;
+          key.unsigned2 = key.unsigned3 = 7;
+          key.integer = 3;
+          fillLayoutKey(block, now, key);
+          EXPECT_TRUE(key == layoutKey(block, now))
+              << "'" << before.source << "' then '" << block.source << "'";
+        }
+      }
+    }
+  }
 }
 
 TEST_F(BlockLayoutTest, InvalidUtf8ShapesAsReplacementCharacters) {
@@ -208,6 +271,118 @@ TEST_F(BlockLayoutTest, ParagraphOfSeveralMebibytesIsLaidOut) {
   EXPECT_LE(size.width, 720.0);
   // About 55 words of 18 bytes per line: tens of thousands of lines.
   EXPECT_GT(size.height, 20000 * line);
+}
+
+// Each inline run is shaped in its own face: text in two styles measures as
+// its two parts do apart, never as one run in either face.
+TEST_F(BlockLayoutTest, RunsOfDifferentStylesAreShapedApart) {
+  struct Case {
+    std::string whole, first, second;
+  };
+  const std::vector<Case> cases{
+      {"**AV**AV", "**AV**", "AV"},
+      {"*AV*AV", "*AV*", "AV"},
+      {"`AV`AV", "`AV`", "AV"},
+      {"***AV***AV", "***AV***", "AV"},
+      {"**AV*AV***", "**AV**", "***AV***"},
+      {"AV`AV`", "AV", "`AV`"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.whole);
+    const CachedSize whole = measure(c.whole);
+    EXPECT_EQ(whole.width, measure(c.first).width + measure(c.second).width);
+  }
+}
+
+// A code or HTML block is exactly as many monospace lines as it has lines.
+TEST_F(BlockLayoutTest, LiteralBlocksAreAsTallAsTheirLines) {
+  struct Case {
+    std::string source;
+    int lines;
+  };
+  const std::vector<Case> cases{
+      {"```\none\n```", 1},      {"```\none\n\nthree\n```", 3},
+      {"    one\n    two", 2},   {"~~~\none\n\n\n", 3},
+      {"<div>\none\n</div>", 3}, {"```\n\tone\ntwo\n```", 2},
+  };
+  const LayoutOptions options;
+  const double line =
+      shaper_.lineHeight(options.monospaceFont, options.fontSize) *
+      options.lineSpacing;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_NEAR(measure(c.source).height, c.lines * line, 1e-9);
+  }
+}
+
+// Nesting as deep as a small hostile file makes it costs heap, not stack:
+// measured on a thread of a small stack, so that recursion per level would
+// overflow it at a few hundred levels already.
+TEST(DeepNesting, ExtractsAndMeasuresOnASmallStack) {
+  const auto repeat = [](std::string_view part, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += part;
+    return text;
+  };
+  const std::vector<std::pair<const char*, std::string>> documents{
+      {"quotes", std::string(40000, '>') + " x"},
+      {"list items", repeat("- ", 20000) + "x"},
+      {"ordered items", repeat("1. ", 13000) + "x"},
+      {"emphasis", std::string(100000, '*') + "x" + std::string(100000, '*')},
+      {"stars", std::string(200000, '*')},
+      {"links", repeat("[", 20000) + "x" + repeat("](u)", 20000)},
+      {"images", repeat("![", 20000) + "x" + repeat("](u)", 20000)},
+      {"strikethrough", repeat("~~", 20000) + "x" + repeat("~~", 20000)},
+      {"quoted lists", repeat("> - ", 10000) + "x"},
+  };
+  for (const auto& named : documents) {
+    SCOPED_TRACE(named.first);
+    const std::string& document = named.second;
+    std::size_t blocks = 0;
+    double height = 0.0;
+    runOnSmallStack([&] {
+      TextShaper shaper(kFontDirectory);
+      for (const Block& block : extractBlocks(document)) {
+        ++blocks;
+        height += measureBlock(layoutKey(block, {}), shaper).height;
+      }
+    });
+    EXPECT_GE(blocks, 1U);
+    EXPECT_GT(height, 0.0);
+  }
+}
+
+// A row's cost does not grow with its table's columns: those the row has
+// no cells for are neither parsed nor laid out one by one, and they measure
+// as the empty cells they are.
+TEST_F(BlockLayoutTest, TableRowCostsWhatTheRowCosts) {
+  Block row = paragraph("| x | y |");
+  row.tableRow = true;
+  MeasurementWork narrow;
+  row.tableColumns = 4;
+  measureBlock(layoutKey(row, {}), shaper_, &narrow);
+  MeasurementWork wide;
+  row.tableColumns = 5000;
+  measureBlock(layoutKey(row, {}), shaper_, &wide);
+  EXPECT_EQ(wide.parsedBytes, narrow.parsedBytes);
+  EXPECT_LT(wide.parsedBytes, 64U);
+  EXPECT_LE(wide.inlineLayouts, narrow.inlineLayouts + 1);
+
+  for (const bool header : {false, true}) {
+    SCOPED_TRACE(header ? "header" : "body");
+    for (const std::uint16_t columns : {3, 50}) {
+      Block shortRow = paragraph("| x | y |");
+      shortRow.tableRow = true;
+      shortRow.tableHeaderRow = header;
+      shortRow.tableColumns = columns;
+      Block written = shortRow;
+      for (int i = 2; i < columns; ++i) written.source += " |";
+      const CachedSize implicit = measure(shortRow, {});
+      const CachedSize explicitCells = measure(written, {});
+      EXPECT_EQ(implicit.width, explicitCells.width) << columns;
+      EXPECT_EQ(implicit.height, explicitCells.height) << columns;
+    }
+  }
 }
 
 TEST(CachedBlockLayout, SecondLayoutHitsAndVerifyCatchesAWrongEntry) {

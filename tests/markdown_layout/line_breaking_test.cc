@@ -86,5 +86,37 @@ TEST(LineBreaking, LineIsAsTallAsItsTallestCluster) {
   EXPECT_DOUBLE_EQ(wrapped.height, 20.0 + 35.0);
 }
 
+// A tall cluster makes its own line tall, not the lines after it.
+struct TallCase {
+  const char* name;
+  std::string pattern;
+  std::size_t tall;  // index of the 35-px cluster
+  double maxWidth;
+  double height;
+};
+
+void PrintTo(const TallCase& c, std::ostream* out) { *out << c.name; }
+
+class TallLineTest : public ::testing::TestWithParam<TallCase> {};
+
+TEST_P(TallLineTest, OnlyItsLineIsTall) {
+  const TallCase& c = GetParam();
+  std::vector<Cluster> text = clusters(c.pattern);
+  text[c.tall].lineHeight = 35.0;
+  EXPECT_DOUBLE_EQ(breakLines(text, c.maxWidth, 7.0).height, c.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TallLineTest,
+    ::testing::Values(
+        TallCase{"BeforeAWrap", "ab cd", 0, 25, 35 + 20},
+        TallCase{"BeforeAHardBreak", "ab\ncd", 1, 100, 35 + 20},
+        TallCase{"HardBreakItself", "ab\ncd\nef", 2, 100, 35 + 20 + 20},
+        TallCase{"BeforeAnEmptyLine", "a\n\nb", 0, 100, 35 + 20 + 20},
+        TallCase{"InsideABrokenWord", "abcde", 1, 25, 35 + 20 + 20}),
+    [](const ::testing::TestParamInfo<TallCase>& info) {
+      return std::string(info.param.name);
+    });
+
 }  // namespace
 }  // namespace morvane::vesk::markdown_layout

@@ -1,0 +1,30 @@
+#ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_LISTING_H_
+#define VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_LISTING_H_
+
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+#include "examples/markdown_layout/block_extraction.h"
+#include "examples/markdown_layout/layout_key.h"
+#include "examples/markdown_layout/text_shaper.h"
+
+namespace morvane::vesk::markdown_layout {
+
+// The header line of a block listing.
+inline constexpr std::string_view kBlockListingHeader =
+    "document\tlines\tkind\twidth\theight";
+
+// Writes one tab-separated line per block of `blocks`, in order, so that a
+// user sees what was measured: `documentName`, the block's line range
+// ("3-5", or "7" for one line), its kind (blockKindName()) and its size laid
+// out with `options`, in pixels with two decimals. Measures every block
+// afresh with `shaper`, without any cache. Throws what measuring throws.
+// Thread safety: that of `shaper` (one thread at a time).
+void listBlocks(std::ostream& out, std::string_view documentName,
+                const std::vector<Block>& blocks, const LayoutOptions& options,
+                TextShaper& shaper);
+
+}  // namespace morvane::vesk::markdown_layout
+
+#endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_LISTING_H_
