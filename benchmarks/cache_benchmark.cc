@@ -6,6 +6,7 @@
 
 #include "benchmarks/cache_cases.h"
 #include "benchmarks/document_workload.h"
+#include "benchmarks/thread_counts.h"
 #include "cache/measurement_cache.h"
 
 namespace morvane::vesk {
@@ -37,19 +38,7 @@ BENCHMARK(removeMatchingMarkdownScan)
     ->Name("MeasurementCache/remove_matching_markdown")
     ->Apply(forEachMarkdownLength);
 
-// Throughput on one shared cache at 1 and 2 threads, and at 4 and 8 on fewer
-// cores; real time, so that the time per item falls if threads overlap and
-// rises if they queue on the lock.
-void onOneToEightThreads(benchmark::internal::Benchmark* bench) {
-  bench->ArgName("markdown")
-      ->Arg(64)
-      ->Arg(std::int64_t{4} * 1024)
-      ->Threads(1)
-      ->Threads(2)
-      ->Threads(4)
-      ->Threads(8)
-      ->UseRealTime();
-}
+// Throughput on one shared cache (see onOneToEightThreads).
 BENCHMARK(getHit)
     ->Name("MeasurementCache/get_hit_threads")
     ->Apply(onOneToEightThreads);

@@ -16,6 +16,7 @@
 
 #include "benchmarks/benchmark_keys.h"
 #include "benchmarks/compared_locks.h"
+#include "benchmarks/thread_counts.h"
 #include "cache/measurement_cache_key.h"
 #include "cache/measurement_cache_key_hash.h"
 #include "cache/spin_then_park_lock.h"
@@ -76,27 +77,16 @@ void hitUnderLock(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void forEachCase(benchmark::internal::Benchmark* bench) {
-  bench->ArgName("markdown")
-      ->Arg(64)
-      ->Arg(std::int64_t{4} * 1024)
-      ->Threads(1)
-      ->Threads(2)
-      ->Threads(4)
-      ->Threads(8)
-      ->UseRealTime();
-}
-
-BENCHMARK(hitUnderLock<std::mutex>)->Name("Lock/std_mutex")->Apply(forEachCase);
+BENCHMARK(hitUnderLock<std::mutex>)->Name("Lock/std_mutex")->Apply(onOneToEightThreads);
 BENCHMARK(hitUnderLock<AdaptivePthreadMutex>)
     ->Name("Lock/pthread_adaptive_mutex")
-    ->Apply(forEachCase);
+    ->Apply(onOneToEightThreads);
 BENCHMARK(hitUnderLock<SpinThenYieldLock>)
     ->Name("Lock/spin_then_yield")
-    ->Apply(forEachCase);
+    ->Apply(onOneToEightThreads);
 BENCHMARK(hitUnderLock<SpinThenParkLock>)
     ->Name("Lock/spin_then_park")
-    ->Apply(forEachCase);
+    ->Apply(onOneToEightThreads);
 
 }  // namespace
 }  // namespace morvane::vesk
