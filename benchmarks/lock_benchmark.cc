@@ -77,7 +77,9 @@ void hitUnderLock(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK(hitUnderLock<std::mutex>)->Name("Lock/std_mutex")->Apply(onOneToEightThreads);
+BENCHMARK(hitUnderLock<std::mutex>)
+    ->Name("Lock/std_mutex")
+    ->Apply(onOneToEightThreads);
 BENCHMARK(hitUnderLock<AdaptivePthreadMutex>)
     ->Name("Lock/pthread_adaptive_mutex")
     ->Apply(onOneToEightThreads);

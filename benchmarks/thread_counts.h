@@ -1,9 +1,9 @@
 #ifndef VESK_BENCHMARKS_THREAD_COUNTS_H_
 #define VESK_BENCHMARKS_THREAD_COUNTS_H_
 
-#include <cstdint>
-
 #include <benchmark/benchmark.h>
+
+#include <cstdint>
 
 namespace morvane::vesk {
 
