@@ -12,9 +12,11 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
           libgtest-dev libgmock-dev libbenchmark-dev libleveldb-dev valgrind
           # examples/markdown_layout and its default documents
-          pkg-config libcmark-gfm-dev libcmark-gfm-extensions-dev
+          pkg-config libcmark-gfm-dev libcmark-gfm-extensions-dev libmd4c-dev
           libharfbuzz-dev libfreetype-dev zlib1g-dev fonts-dejavu-core
-          docker-doc)
+          docker-doc
+          # the layout example's capacity curve, drawn as an SVG picture
+          gnuplot-nox)
 # The release preset: the three programs of ./scripts/run-main.sh.
 program_packages=(cmake ninja-build g++)
 
