@@ -1,0 +1,268 @@
+// The capacity curve against real caches: every sequence of accesses is
+// replayed through a MeasurementCache at each size of the grid, and the
+// curve must give the hits those caches counted, exactly.
+
+#include "cache/capacity_curve.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cache/entry_charge.h"
+#include "cache/measurement_cache.h"
+
+namespace morvane::vesk {
+namespace {
+
+constexpr std::uint64_t kKiB = 1024;
+constexpr std::uint64_t kMiB = 1024 * kKiB;
+
+// The markdown length that makes a key of `charge` bytes.
+std::size_t lengthCharged(std::uint64_t charge) {
+  return static_cast<std::size_t>(charge / 2 - kEntryOverheadBytes);
+}
+
+enum class Access : std::uint8_t { kLookup, kUpdate, kClear };
+
+struct Step {
+  Access access = Access::kLookup;
+  std::size_t key = 0;  // into Sequence::keys
+};
+
+struct Sequence {
+  std::vector<MeasurementCacheKey> keys;
+  std::vector<Step> steps;
+};
+
+struct Limits {
+  std::size_t maxEntries = 0;
+  std::uint64_t byteBudget = 0;
+};
+
+// A key of `length` bytes of markdown, told apart from the others by `id`.
+MeasurementCacheKey makeKey(std::size_t id, std::size_t length) {
+  MeasurementCacheKey key{};
+  key.markdown = std::to_string(id) + ":";
+  key.markdown.resize(std::max(length, key.markdown.size()), 'x');
+  key.unsigned1 = id;
+  return key;
+}
+
+// `count` keys of random lengths in [shortest, longest], looked up `steps`
+// times with repeats skewed towards a few keys (so that every distance
+// occurs), and with updates of stored and absent keys at `updateShare`.
+Sequence randomSequence(std::uint32_t seed, std::size_t count,
+                        std::size_t shortest, std::size_t longest,
+                        std::size_t steps, double updateShare) {
+  std::mt19937 random(seed);
+  Sequence sequence;
+  std::uniform_int_distribution<std::size_t> length(shortest, longest);
+  for (std::size_t k = 0; k < count; ++k) {
+    sequence.keys.push_back(makeKey(k, length(random)));
+  }
+  // The square of a uniform draw favours small indices.
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (std::size_t s = 0; s < steps; ++s) {
+    const double u = unit(random);
+    const auto key =
+        static_cast<std::size_t>(u * u * static_cast<double>(count));
+    const Access access =
+        unit(random) < updateShare ? Access::kUpdate : Access::kLookup;
+    sequence.steps.push_back(Step{access, std::min(key, count - 1)});
+  }
+  return sequence;
+}
+
+// `cycle` keys of `charge` bytes each, looked up in turn `rounds` times.
+Sequence cyclicSequence(std::size_t cycle, std::uint64_t charge,
+                        std::size_t rounds) {
+  Sequence sequence;
+  for (std::size_t k = 0; k < cycle; ++k) {
+    sequence.keys.push_back(makeKey(k, lengthCharged(charge)));
+  }
+  for (std::size_t r = 0; r < rounds; ++r) {
+    for (std::size_t k = 0; k < cycle; ++k) {
+      sequence.steps.push_back(Step{Access::kLookup, k});
+    }
+  }
+  return sequence;
+}
+
+// Hits a cache of `limits` gives the sequence: a lookup is get(), then set()
+// on a miss; an update is set(); a clear is clear().
+std::uint64_t replayedHits(const Sequence& sequence, const Limits& limits) {
+  // Until caches take their limits, only the default size is replayed.
+  EXPECT_EQ(limits.maxEntries, MeasurementCache::kMaxEntries);
+  EXPECT_EQ(limits.byteBudget, MeasurementCache::kByteBudget);
+  const auto cache = std::make_unique<MeasurementCache>();
+  std::uint64_t hits = 0;
+  for (const Step& step : sequence.steps) {
+    const MeasurementCacheKey& key = sequence.keys[step.key];
+    CachedSize size;
+    switch (step.access) {
+      case Access::kLookup:
+        if (cache->get(key, size)) {
+          ++hits;
+        } else {
+          cache->set(key, CachedSize{1.0, 1.0});
+        }
+        break;
+      case Access::kUpdate:
+        cache->set(key, CachedSize{2.0, 2.0});
+        break;
+      case Access::kClear:
+        cache->clear();
+        break;
+    }
+  }
+  return hits;
+}
+
+CapacityCurve recordedCurve(const Sequence& sequence,
+                            const std::vector<std::uint64_t>& budgets) {
+  CapacityCurve curve(budgets);
+  for (const Step& step : sequence.steps) {
+    switch (step.access) {
+      case Access::kLookup:
+        curve.recordLookup(sequence.keys[step.key]);
+        break;
+      case Access::kUpdate:
+        curve.recordUpdate(sequence.keys[step.key]);
+        break;
+      case Access::kClear:
+        curve.recordClear();
+        break;
+    }
+  }
+  return curve;
+}
+
+struct Case {
+  std::string name;
+  Sequence sequence;
+  // Hits at the default size, where the cases say so: a figure the
+  // sequence's construction fixes.
+  std::int64_t expectedDefaultHits = -1;
+};
+
+std::vector<Case> cases() {
+  std::vector<Case> all;
+  // Small keys: the entry limit binds, and positions are renumbered many
+  // times over.
+  all.push_back({"small keys", randomSequence(1, 2000, 10, 300, 30000, 0.0)});
+  // Keys of 20 to 400 KiB: the byte budget binds.
+  all.push_back(
+      {"large keys", randomSequence(2, 300, 20 * kKiB, 400 * kKiB, 4000, 0.0)});
+  all.push_back({"updates", randomSequence(3, 1500, 10, 3000, 20000, 0.3)});
+  // Exactly eight keys fill the budget: a cycle of eight hits after its
+  // first round, a cycle of nine never hits.
+  all.push_back({"cycle that fits", cyclicSequence(8, 1 * kMiB, 5), 8 * 4});
+  all.push_back({"cycle one too long", cyclicSequence(9, 1 * kMiB, 5), 0});
+  all.push_back({"entry cycle that fits", cyclicSequence(512, 600, 3), 1024});
+  all.push_back({"entry cycle one too long", cyclicSequence(513, 600, 3), 0});
+
+  // Keys above the budget, and keys above some smaller budgets of the grid,
+  // among small ones: the large ones are refused, and take no room.
+  {
+    Sequence sequence = randomSequence(4, 400, 10, 2000, 6000, 0.1);
+    const std::size_t first = sequence.keys.size();
+    sequence.keys.push_back(makeKey(first, lengthCharged(9 * kMiB)));
+    sequence.keys.push_back(makeKey(first + 1, lengthCharged(3 * kMiB)));
+    sequence.keys.push_back(makeKey(first + 2, lengthCharged(8 * kMiB)));
+    for (std::size_t s = 0; s < sequence.steps.size(); s += 40) {
+      sequence.steps[s].key = first + (s / 40) % 3;
+    }
+    all.push_back({"oversized keys", std::move(sequence)});
+  }
+  // Keys holding a NaN equal nothing: each lookup of one is a new key that
+  // takes room from the others.
+  {
+    Sequence sequence = randomSequence(5, 600, 10, 500, 8000, 0.1);
+    for (std::size_t k = 0; k < sequence.keys.size(); k += 7) {
+      sequence.keys[k].real2 = std::numeric_limits<double>::quiet_NaN();
+    }
+    all.push_back({"NaN keys", std::move(sequence)});
+  }
+  {
+    Sequence sequence = randomSequence(6, 800, 100, 40 * kKiB, 9000, 0.2);
+    for (std::size_t s = 1000; s < sequence.steps.size(); s += 2500) {
+      sequence.steps[s].access = Access::kClear;
+    }
+    all.push_back({"clears", std::move(sequence)});
+  }
+  return all;
+}
+
+// The grid: budgets around the default and below the charge of any key.
+const std::vector<std::uint64_t> kBudgets{
+    100, 560, 64 * kKiB, 1 * kMiB, 4 * kMiB, 8 * kMiB, 12 * kMiB};
+
+TEST(CapacityCurve, GivesTheHitsOfARealCacheAtEverySizeOfTheGrid) {
+  const std::vector<Limits> sizes{
+      {MeasurementCache::kMaxEntries, MeasurementCache::kByteBudget}};
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const CapacityCurve curve = recordedCurve(c.sequence, kBudgets);
+    std::uint64_t lookups = 0;
+    for (const Step& step : c.sequence.steps) {
+      lookups += step.access == Access::kLookup ? 1 : 0;
+    }
+    EXPECT_EQ(curve.lookups(), lookups);
+    for (const Limits& limits : sizes) {
+      SCOPED_TRACE(std::to_string(limits.maxEntries) + " entries, " +
+                   std::to_string(limits.byteBudget) + " bytes");
+      const std::uint64_t hits = replayedHits(c.sequence, limits);
+      EXPECT_EQ(curve.hits(limits.maxEntries, limits.byteBudget), hits);
+      if (c.expectedDefaultHits >= 0 &&
+          limits.maxEntries == MeasurementCache::kMaxEntries &&
+          limits.byteBudget == MeasurementCache::kByteBudget) {
+        EXPECT_EQ(hits, static_cast<std::uint64_t>(c.expectedDefaultHits));
+      }
+      if (c.expectedDefaultHits < 0) {  // random: some lookups hit, not all
+        EXPECT_GT(hits, 0U);
+        EXPECT_LT(hits, lookups);
+      }
+    }
+    // No key fits a budget below the charge of an empty key.
+    EXPECT_EQ(curve.hits(1 << 20, 100), 0U);
+    EXPECT_EQ(curve.hits(0, 8 * kMiB), 0U);
+  }
+}
+
+TEST(CapacityCurve, RefusesBudgetsItWasNotBuiltFor) {
+  EXPECT_THROW(CapacityCurve({}), std::invalid_argument);
+  CapacityCurve curve({8 * kMiB, 1 * kMiB, 8 * kMiB});
+  EXPECT_EQ(curve.byteBudgets(), (std::vector<std::uint64_t>{kMiB, 8 * kMiB}));
+  EXPECT_THROW((void)curve.hits(512, 2 * kMiB), std::invalid_argument);
+  EXPECT_THROW((void)curve.hits(512, 9 * kMiB), std::invalid_argument);
+  EXPECT_EQ(curve.hits(512, kMiB), 0U);
+}
+
+// A key above every budget is never stored, so it costs no memory; a NaN key
+// is a new key each time.
+TEST(CapacityCurve, StoresOnlyKeysSomeBudgetHolds) {
+  CapacityCurve curve({kMiB});
+  curve.recordLookup(makeKey(0, lengthCharged(2 * kMiB)));
+  curve.recordLookup(makeKey(0, lengthCharged(2 * kMiB)));
+  EXPECT_EQ(curve.distinctKeys(), 0U);
+  MeasurementCacheKey nan = makeKey(1, 10);
+  nan.real1 = std::nan("");
+  curve.recordLookup(nan);
+  curve.recordLookup(nan);
+  EXPECT_EQ(curve.distinctKeys(), 2U);
+  EXPECT_EQ(curve.lookups(), 4U);
+  EXPECT_EQ(curve.hits(512, kMiB), 0U);
+  curve.recordClear();
+  EXPECT_EQ(curve.distinctKeys(), 0U);
+  EXPECT_EQ(curve.lookups(), 4U);
+}
+
+}  // namespace
+}  // namespace morvane::vesk
