@@ -8,7 +8,9 @@ namespace morvane::vesk::markdown_layout {
 
 const char* const kUsage =
     "usage: markdown_layout [--threads N[,N...]] [--passes N] [--verify]\n"
-    "                       [--blocks]\n"
+    "                       [--blocks] [--entries N] [--bytes BYTES]\n"
+    "                       [--capacity-curve [--tsv] "
+    "[--capacity-curve-svg PATH]]\n"
     "                       [--max-file-size BYTES] "
     "[--max-inflated-size BYTES]\n"
     "                       [--max-table-columns N] [PATH...]\n"
@@ -24,7 +26,25 @@ const char* const kUsage =
     "             whose cached size differs\n"
     "  --blocks   list each block (document, lines, kind, size at 720 px),\n"
     "             one tab-separated line each, and exit without replaying\n"
-    "Limits (BYTES takes a K, M or G suffix, powers of 1024, up to 1G):\n"
+    "The cache (BYTES takes a K, M or G suffix, or KiB, MiB or GiB: powers of\n"
+    "1024):\n"
+    "  --entries  the most entries the cache holds, 1 to 16777216 (default "
+    "512)\n"
+    "  --bytes    the most bytes it accounts, 560 to 64G (default 8M)\n"
+    "  --capacity-curve\n"
+    "             instead of replaying, record the session's lookups once and\n"
+    "             print the hit rate and the measurements the hits save at\n"
+    "             128, 256, ... 65536 entries by 1, 2, 4, ... 256 MiB (and at\n"
+    "             --entries and --bytes, the point marked *), exactly as an\n"
+    "             LRU cache of each size would have answered them\n"
+    "  --tsv      with --capacity-curve: print tab-separated lines under the\n"
+    "             header entries, bytes, lookups, hits instead (bytes in "
+    "bytes)\n"
+    "  --capacity-curve-svg PATH\n"
+    "             where --capacity-curve draws the curve, with gnuplot when "
+    "it\n"
+    "             is installed (default capacity-curve.svg)\n"
+    "Limits of the documents (BYTES up to 1G):\n"
     "  --max-file-size      bytes of one file as stored, plain or compressed\n"
     "                       (default 16M)\n"
     "  --max-inflated-size  bytes a *.md.gz may inflate to; inflating stops\n"
@@ -43,12 +63,21 @@ namespace {
 // to spare (it aborts the process past 1 GiB).
 constexpr std::uint64_t kMaxByteLimit = std::uint64_t{1} << 30;
 
+// The cache's own limits: its budget must hold an entry of an empty key (two
+// copies of the 280-byte key record); the entry limit stays where its index
+// is a few hundred MiB.
+constexpr std::uint64_t kMinCacheBytes = 560;
+constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{64} << 30;
+constexpr std::uint64_t kMaxCacheEntries = std::uint64_t{1} << 24;
+
 std::uint64_t parseNumber(std::string_view text, std::string_view option,
                           std::uint64_t low, std::uint64_t high,
                           bool sizeSuffix, const std::string& wanted) {
   std::uint64_t unit = 1;
-  if (sizeSuffix && !text.empty()) {
-    switch (text.back()) {
+  std::string_view digits = text;
+  if (sizeSuffix && digits.ends_with("iB")) digits.remove_suffix(2);
+  if (sizeSuffix && !digits.empty()) {
+    switch (digits.back()) {
       case 'K':
       case 'k':
         unit = std::uint64_t{1} << 10;
@@ -65,8 +94,11 @@ std::uint64_t parseNumber(std::string_view text, std::string_view option,
         break;
     }
   }
-  const std::string_view digits =
-      unit == 1 ? text : text.substr(0, text.size() - 1);
+  if (unit != 1) {
+    digits.remove_suffix(1);
+  } else if (digits.size() != text.size()) {
+    digits = {};  // "iB" without a unit
+  }
   std::uint64_t value = 0;
   const auto [end, error] =
       std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -90,6 +122,7 @@ std::size_t parseCount(std::string_view text, std::string_view option) {
 CommandLine parseCommandLine(int argc, const char* const* argv) {
   CommandLine line;
   bool optionsEnded = false;
+  bool svgNamed = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const auto value = [&]() -> std::string_view {
@@ -117,6 +150,27 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
       }
+    } else if (arg == "--entries") {
+      line.cacheEntries = static_cast<std::size_t>(parseNumber(
+          value(), arg, 1, kMaxCacheEntries, false,
+          "a number from 1 to " + std::to_string(kMaxCacheEntries)));
+    } else if (arg == "--bytes") {
+      line.cacheBytes =
+          parseNumber(value(), arg, kMinCacheBytes, kMaxCacheBytes, true,
+                      "a size from 560 to 64G");
+    } else if (arg == "--capacity-curve") {
+      line.capacityCurve = true;
+    } else if (arg == "--tsv") {
+      line.tsv = true;
+    } else if (arg == "--capacity-curve-svg") {
+      line.capacityCurveSvg = value();
+      if (line.capacityCurveSvg.empty() ||
+          line.capacityCurveSvg.find('\n') != std::string::npos) {
+        throw UsageError(std::string(arg) +
+                         " wants a path without line breaks, not '" +
+                         line.capacityCurveSvg + "'");
+      }
+      svgNamed = true;
     } else if (arg == "--max-file-size") {
       line.limits.maxFileBytes = parseNumber(value(), arg, 1, kMaxByteLimit,
                                              true, "a size from 1 to 1G");
@@ -129,6 +183,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     } else {
       throw UsageError("unknown option '" + std::string(arg) + "'");
     }
+  }
+  if (!line.capacityCurve && (line.tsv || svgNamed)) {
+    throw UsageError(std::string(line.tsv ? "--tsv" : "--capacity-curve-svg") +
+                     " goes with --capacity-curve");
+  }
+  if (line.capacityCurve && line.blocks) {
+    throw UsageError("--capacity-curve and --blocks exclude each other");
   }
   return line;
 }

@@ -2,6 +2,7 @@
 #define VESK_EXAMPLES_MARKDOWN_LAYOUT_COMMAND_LINE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,7 +28,14 @@ struct CommandLine {
   bool blocks = false;  // list the blocks instead of replaying
   bool help = false;
   DocumentLimits limits;
-  std::vector<std::string> paths;  // in the order given
+  // The cache's limits for the replay (--entries, --bytes), and the grid
+  // point --capacity-curve marks. Default: the cache's defaults.
+  std::size_t cacheEntries = 512;                             // 1 to 2^24
+  std::uint64_t cacheBytes = std::uint64_t{8} * 1024 * 1024;  // 560 to 64G
+  bool capacityCurve = false;  // print the hit rate at every cache size
+  bool tsv = false;            // ... as tab-separated lines, for scripts
+  std::string capacityCurveSvg = "capacity-curve.svg";  // ... and draw it
+  std::vector<std::string> paths;                       // in the order given
 };
 
 // Parses argv[1..argc). Options and paths may be mixed; after "--" every

@@ -35,6 +35,44 @@ TEST(CommandLine, TakesTheEdgesOfEachRange) {
   EXPECT_EQ(parse({"--max-file-size", "2M"}).limits.maxFileBytes, 2U << 20);
 }
 
+// The cache's size, the capacity curve and its outputs.
+TEST(CommandLine, TakesTheCacheSizeAndTheCapacityCurve) {
+  struct Case {
+    std::vector<const char*> arguments;
+    std::size_t entries;
+    std::uint64_t bytes;
+  };
+  const std::vector<Case> cases{
+      {{}, 512, std::uint64_t{8} << 20},
+      {{"--entries", "1", "--bytes", "560"}, 1, 560},
+      {{"--entries", "16777216", "--bytes", "64G"},
+       16777216,
+       std::uint64_t{64} << 30},
+      {{"--bytes", "64M"}, 512, std::uint64_t{64} << 20},
+      {{"--bytes", "64MiB"}, 512, std::uint64_t{64} << 20},
+      {{"--bytes", "3KiB"}, 512, 3 * 1024},
+      {{"--bytes", "2GiB"}, 512, std::uint64_t{2} << 30},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = parse(c.arguments);
+    EXPECT_EQ(line.cacheEntries, c.entries);
+    EXPECT_EQ(line.cacheBytes, c.bytes);
+    EXPECT_FALSE(line.capacityCurve);
+  }
+  EXPECT_EQ(parse({"--max-file-size", "1GiB"}).limits.maxFileBytes,
+            std::uint64_t{1} << 30);
+
+  const CommandLine curve = parse({"--capacity-curve"});
+  EXPECT_TRUE(curve.capacityCurve);
+  EXPECT_FALSE(curve.tsv);
+  EXPECT_EQ(curve.capacityCurveSvg, "capacity-curve.svg");
+  const CommandLine tsv =
+      parse({"--tsv", "--capacity-curve-svg", "out/c.svg", "--capacity-curve"});
+  EXPECT_TRUE(tsv.capacityCurve);
+  EXPECT_TRUE(tsv.tsv);
+  EXPECT_EQ(tsv.capacityCurveSvg, "out/c.svg");
+}
+
 TEST(CommandLine, RefusesWhatIsOutOfRangeNamingTheArgument) {
   const std::vector<std::vector<const char*>> bad{
       {"--threads", "0"},
@@ -52,6 +90,21 @@ TEST(CommandLine, RefusesWhatIsOutOfRangeNamingTheArgument) {
       {"--max-table-columns", "65536"},
       {"--max-table-columns", "1k"},
       {"--fast"},
+      {"--entries", "0"},
+      {"--entries", "16777217"},
+      {"--entries", "1k"},
+      {"--entries"},
+      {"--bytes", "559"},
+      {"--bytes", "65G"},
+      {"--bytes", "64iB"},
+      {"--bytes", "8MB"},
+      {"--bytes", "MiB"},
+      {"--max-file-size", "2GiB"},
+      {"--capacity-curve-svg", ""},
+      {"--capacity-curve-svg", "a\nb.svg"},
+      {"--tsv"},
+      {"--capacity-curve-svg", "x.svg"},
+      {"--capacity-curve", "--blocks"},
   };
   for (const auto& arguments : bad) {
     std::string text;
