@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "cache/entry_charge.h"
 #include "cache/measurement_cache.h"
+#include "cache/measurement_cache_limits.h"
 
 namespace morvane::vesk {
 namespace {
@@ -39,11 +41,6 @@ struct Step {
 struct Sequence {
   std::vector<MeasurementCacheKey> keys;
   std::vector<Step> steps;
-};
-
-struct Limits {
-  std::size_t maxEntries = 0;
-  std::uint64_t byteBudget = 0;
 };
 
 // A key of `length` bytes of markdown, told apart from the others by `id`.
@@ -97,11 +94,9 @@ Sequence cyclicSequence(std::size_t cycle, std::uint64_t charge,
 
 // Hits a cache of `limits` gives the sequence: a lookup is get(), then set()
 // on a miss; an update is set(); a clear is clear().
-std::uint64_t replayedHits(const Sequence& sequence, const Limits& limits) {
-  // Until caches take their limits, only the default size is replayed.
-  EXPECT_EQ(limits.maxEntries, MeasurementCache::kMaxEntries);
-  EXPECT_EQ(limits.byteBudget, MeasurementCache::kByteBudget);
-  const auto cache = std::make_unique<MeasurementCache>();
+std::uint64_t replayedHits(const Sequence& sequence,
+                           const MeasurementCacheLimits& limits) {
+  const auto cache = std::make_unique<MeasurementCache>(limits);
   std::uint64_t hits = 0;
   for (const Step& step : sequence.steps) {
     const MeasurementCacheKey& key = sequence.keys[step.key];
@@ -147,39 +142,54 @@ CapacityCurve recordedCurve(const Sequence& sequence,
 struct Case {
   std::string name;
   Sequence sequence;
-  // Hits at the default size, where the cases say so: a figure the
-  // sequence's construction fixes.
-  std::int64_t expectedDefaultHits = -1;
+  // Where the case says so, the hits at one size: a figure the sequence's
+  // construction fixes. Otherwise the default size must see some lookups
+  // hit, and not all.
+  std::optional<MeasurementCacheLimits> knownSize;
+  std::uint64_t knownHits = 0;
 };
 
 std::vector<Case> cases() {
   std::vector<Case> all;
   // Small keys: the entry limit binds, and positions are renumbered many
   // times over.
-  all.push_back({"small keys", randomSequence(1, 2000, 10, 300, 30000, 0.0)});
-  // Keys of 20 to 400 KiB: the byte budget binds.
   all.push_back(
-      {"large keys", randomSequence(2, 300, 20 * kKiB, 400 * kKiB, 4000, 0.0)});
-  all.push_back({"updates", randomSequence(3, 1500, 10, 3000, 20000, 0.3)});
-  // Exactly eight keys fill the budget: a cycle of eight hits after its
-  // first round, a cycle of nine never hits.
-  all.push_back({"cycle that fits", cyclicSequence(8, 1 * kMiB, 5), 8 * 4});
-  all.push_back({"cycle one too long", cyclicSequence(9, 1 * kMiB, 5), 0});
-  all.push_back({"entry cycle that fits", cyclicSequence(512, 600, 3), 1024});
-  all.push_back({"entry cycle one too long", cyclicSequence(513, 600, 3), 0});
+      {"small keys", randomSequence(1, 2000, 10, 300, 12000, 0.0), {}, 0});
+  // Keys of 8 to 100 KiB: the byte budget binds.
+  all.push_back({"large keys",
+                 randomSequence(2, 150, 8 * kKiB, 100 * kKiB, 1500, 0.0),
+                 {},
+                 0});
+  all.push_back(
+      {"updates", randomSequence(3, 1500, 10, 3000, 10000, 0.3), {}, 0});
+  // Exactly sixteen keys fill a budget of 1 MiB, and 512 small keys the
+  // entry limit: a cycle of them hits after its first round, a cycle of one
+  // more never hits.
+  const MeasurementCacheLimits oneMiB{512, kMiB};
+  const MeasurementCacheLimits standard{};
+  all.push_back({"byte cycle that fits", cyclicSequence(16, 64 * kKiB, 5),
+                 oneMiB, 16 * 4});
+  all.push_back(
+      {"byte cycle one too long", cyclicSequence(17, 64 * kKiB, 5), oneMiB, 0});
+  all.push_back({"entry cycle that fits", cyclicSequence(512, 600, 3), standard,
+                 512 * 2});
+  all.push_back(
+      {"entry cycle one too long", cyclicSequence(513, 600, 3), standard, 0});
 
-  // Keys above the budget, and keys above some smaller budgets of the grid,
-  // among small ones: the large ones are refused, and take no room.
+  // Among small keys, one above every budget, two above some of them and
+  // one exactly at one: each is refused where it is above the budget and
+  // takes no room there.
   {
-    Sequence sequence = randomSequence(4, 400, 10, 2000, 6000, 0.1);
+    Sequence sequence = randomSequence(4, 400, 10, 2000, 4000, 0.1);
     const std::size_t first = sequence.keys.size();
-    sequence.keys.push_back(makeKey(first, lengthCharged(9 * kMiB)));
-    sequence.keys.push_back(makeKey(first + 1, lengthCharged(3 * kMiB)));
-    sequence.keys.push_back(makeKey(first + 2, lengthCharged(8 * kMiB)));
-    for (std::size_t s = 0; s < sequence.steps.size(); s += 40) {
-      sequence.steps[s].key = first + (s / 40) % 3;
+    sequence.keys.push_back(makeKey(first, lengthCharged(13 * kMiB)));
+    sequence.keys.push_back(makeKey(first + 1, lengthCharged(600 * kKiB)));
+    sequence.keys.push_back(makeKey(first + 2, lengthCharged(5 * kMiB)));
+    sequence.keys.push_back(makeKey(first + 3, lengthCharged(64 * kKiB)));
+    for (std::size_t s = 0; s < sequence.steps.size(); s += 50) {
+      sequence.steps[s].key = first + (s / 50) % 4;
     }
-    all.push_back({"oversized keys", std::move(sequence)});
+    all.push_back({"oversized keys", std::move(sequence), {}, 0});
   }
   // Keys holding a NaN equal nothing: each lookup of one is a new key that
   // takes room from the others.
@@ -188,25 +198,32 @@ std::vector<Case> cases() {
     for (std::size_t k = 0; k < sequence.keys.size(); k += 7) {
       sequence.keys[k].real2 = std::numeric_limits<double>::quiet_NaN();
     }
-    all.push_back({"NaN keys", std::move(sequence)});
+    all.push_back({"NaN keys", std::move(sequence), {}, 0});
   }
   {
-    Sequence sequence = randomSequence(6, 800, 100, 40 * kKiB, 9000, 0.2);
-    for (std::size_t s = 1000; s < sequence.steps.size(); s += 2500) {
+    Sequence sequence = randomSequence(6, 800, 100, 20 * kKiB, 6000, 0.2);
+    for (std::size_t s = 1000; s < sequence.steps.size(); s += 2000) {
       sequence.steps[s].access = Access::kClear;
     }
-    all.push_back({"clears", std::move(sequence)});
+    all.push_back({"clears", std::move(sequence), {}, 0});
   }
   return all;
 }
 
-// The grid: budgets around the default and below the charge of any key.
+// The grid: budgets around the default and one below the charge of any key
+// (which no cache accepts); entry limits from one to more than any sequence
+// has keys.
 const std::vector<std::uint64_t> kBudgets{
     100, 560, 64 * kKiB, 1 * kMiB, 4 * kMiB, 8 * kMiB, 12 * kMiB};
+const std::vector<std::size_t> kEntryLimits{1, 7, 64, 512, 5000};
 
 TEST(CapacityCurve, GivesTheHitsOfARealCacheAtEverySizeOfTheGrid) {
-  const std::vector<Limits> sizes{
-      {MeasurementCache::kMaxEntries, MeasurementCache::kByteBudget}};
+  std::vector<MeasurementCacheLimits> sizes;
+  for (const std::size_t entries : kEntryLimits) {
+    for (const std::uint64_t bytes : kBudgets) {
+      if (bytes >= kSmallestEntryCharge) sizes.push_back({entries, bytes});
+    }
+  }
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
     const CapacityCurve curve = recordedCurve(c.sequence, kBudgets);
@@ -215,17 +232,16 @@ TEST(CapacityCurve, GivesTheHitsOfARealCacheAtEverySizeOfTheGrid) {
       lookups += step.access == Access::kLookup ? 1 : 0;
     }
     EXPECT_EQ(curve.lookups(), lookups);
-    for (const Limits& limits : sizes) {
+    for (const MeasurementCacheLimits& limits : sizes) {
       SCOPED_TRACE(std::to_string(limits.maxEntries) + " entries, " +
                    std::to_string(limits.byteBudget) + " bytes");
       const std::uint64_t hits = replayedHits(c.sequence, limits);
       EXPECT_EQ(curve.hits(limits.maxEntries, limits.byteBudget), hits);
-      if (c.expectedDefaultHits >= 0 &&
-          limits.maxEntries == MeasurementCache::kMaxEntries &&
-          limits.byteBudget == MeasurementCache::kByteBudget) {
-        EXPECT_EQ(hits, static_cast<std::uint64_t>(c.expectedDefaultHits));
-      }
-      if (c.expectedDefaultHits < 0) {  // random: some lookups hit, not all
+      if (c.knownSize) {
+        if (limits == *c.knownSize) {
+          EXPECT_EQ(hits, c.knownHits);
+        }
+      } else if (limits == MeasurementCacheLimits{}) {
         EXPECT_GT(hits, 0U);
         EXPECT_LT(hits, lookups);
       }
