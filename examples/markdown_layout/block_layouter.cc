@@ -43,24 +43,28 @@ BlockLayout BlockLayouter::layOut(const Block& block,
     return layout;
   }
 
-  const Clock::time_point getStart = Clock::now();
-  const bool hit = cache_.get(key, layout.size);
-  counts.cacheNanoseconds += nanosecondsSince(getStart);
-  if (hit) {
-    ++counts.hits;
-    if (verify_) {
-      layout.measured = measureBlock(key, shaper_);
-      layout.mismatch = layout.measured.width != layout.size.width ||
-                        layout.measured.height != layout.size.height;
-    }
+  bool measured = false;
+  std::int64_t measuringNanoseconds = 0;
+  const Clock::time_point start = Clock::now();
+  layout.size = cache_.getOrMeasure(key, [&] {
+    const Clock::time_point measureStart = Clock::now();
+    const CachedSize size = measureBlock(key, shaper_);
+    measuringNanoseconds = nanosecondsSince(measureStart);
+    measured = true;
+    return size;
+  });
+  counts.cacheNanoseconds += nanosecondsSince(start) - measuringNanoseconds;
+  if (measured) {
+    ++counts.misses;
+    ++counts.measurements;
     return layout;
   }
-  ++counts.misses;
-  layout.size = measureBlock(key, shaper_);
-  ++counts.measurements;
-  const Clock::time_point setStart = Clock::now();
-  cache_.set(key, layout.size);
-  counts.cacheNanoseconds += nanosecondsSince(setStart);
+  ++counts.hits;
+  if (verify_) {
+    layout.measured = measureBlock(key, shaper_);
+    layout.mismatch = layout.measured.width != layout.size.width ||
+                      layout.measured.height != layout.size.height;
+  }
   return layout;
 }
 

@@ -293,9 +293,9 @@ int runCapacityCurve(const CommandLine& line,
                      const std::vector<Frame>& frames,
                      const LayoutOptions& options, std::ostream& out,
                      std::ostream& err, const char* searchPath) {
-  const CapacityCurveTable table =
-      recordCapacityCurve(documents, frames, options, line.passes,
-                          capacityGrid(line.cacheEntries, line.cacheBytes));
+  const CapacityCurveTable table = recordCapacityCurve(
+      documents, frames, options, line.passes,
+      capacityGrid(line.cacheLimits.maxEntries, line.cacheLimits.byteBudget));
   if (line.tsv) {
     printCapacityCurveTsv(out, table);
   } else {

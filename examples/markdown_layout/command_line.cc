@@ -64,9 +64,9 @@ namespace {
 constexpr std::uint64_t kMaxByteLimit = std::uint64_t{1} << 30;
 
 // The cache's own limits: its budget must hold an entry of an empty key (two
-// copies of the 280-byte key record); the entry limit stays where its index
-// is a few hundred MiB.
-constexpr std::uint64_t kMinCacheBytes = 560;
+// copies of the 280-byte key record); at the largest entry limit the index's
+// buckets alone take 128 MiB.
+constexpr std::uint64_t kMinCacheBytes = kSmallestEntryCharge;
 constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{64} << 30;
 constexpr std::uint64_t kMaxCacheEntries = std::uint64_t{1} << 24;
 
@@ -151,11 +151,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         list.remove_prefix(comma + 1);
       }
     } else if (arg == "--entries") {
-      line.cacheEntries = static_cast<std::size_t>(parseNumber(
+      line.cacheLimits.maxEntries = static_cast<std::size_t>(parseNumber(
           value(), arg, 1, kMaxCacheEntries, false,
           "a number from 1 to " + std::to_string(kMaxCacheEntries)));
     } else if (arg == "--bytes") {
-      line.cacheBytes =
+      line.cacheLimits.byteBudget =
           parseNumber(value(), arg, kMinCacheBytes, kMaxCacheBytes, true,
                       "a size from 560 to 64G");
     } else if (arg == "--capacity-curve") {

@@ -1,6 +1,8 @@
 #ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_COMMAND_LINE_H_
 #define VESK_EXAMPLES_MARKDOWN_LAYOUT_COMMAND_LINE_H_
 
+#include <vesk/measurement_cache_limits.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -28,10 +30,9 @@ struct CommandLine {
   bool blocks = false;  // list the blocks instead of replaying
   bool help = false;
   DocumentLimits limits;
-  // The cache's limits for the replay (--entries, --bytes), and the grid
-  // point --capacity-curve marks. Default: the cache's defaults.
-  std::size_t cacheEntries = 512;                             // 1 to 2^24
-  std::uint64_t cacheBytes = std::uint64_t{8} * 1024 * 1024;  // 560 to 64G
+  // The cache's limits for the replay (--entries, --bytes), and the size
+  // --capacity-curve marks. Default: the cache's defaults.
+  MeasurementCacheLimits cacheLimits;
   bool capacityCurve = false;  // print the hit rate at every cache size
   bool tsv = false;            // ... as tab-separated lines, for scripts
   std::string capacityCurveSvg = "capacity-curve.svg";  // ... and draw it

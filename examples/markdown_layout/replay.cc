@@ -56,15 +56,24 @@ std::int64_t nanosecondsSince(std::chrono::steady_clock::time_point start) {
 
 CacheTraffic CacheTraffic::between(const MeasurementCacheStats& before,
                                    const MeasurementCacheStats& after) {
-  return CacheTraffic{
-      after.hits - before.hits, after.misses - before.misses,
-      after.evictionsByEntryLimit - before.evictionsByEntryLimit,
-      after.evictionsByByteBudget - before.evictionsByByteBudget};
+  CacheTraffic traffic;
+  traffic.hits = after.hits - before.hits;
+  traffic.misses =
+      after.misses - before.misses + (after.refusals - before.refusals);
+  traffic.waits = after.waits - before.waits;
+  traffic.measurements = after.measurements - before.measurements;
+  traffic.evictionsByEntryLimit =
+      after.evictionsByEntryLimit - before.evictionsByEntryLimit;
+  traffic.evictionsByByteBudget =
+      after.evictionsByByteBudget - before.evictionsByByteBudget;
+  return traffic;
 }
 
 CacheTraffic& CacheTraffic::operator+=(const CacheTraffic& other) {
   hits += other.hits;
   misses += other.misses;
+  waits += other.waits;
+  measurements += other.measurements;
   evictionsByEntryLimit += other.evictionsByEntryLimit;
   evictionsByByteBudget += other.evictionsByByteBudget;
   return *this;
@@ -148,14 +157,18 @@ ReplayResult replaySession(const std::vector<Document>& documents,
     }
   }
   const StepTotals total = result.total();
-  if (total.cache.hits != total.counts.hits ||
-      total.cache.misses != total.counts.misses) {
-    throw std::logic_error("the cache's statistics (" +
-                           std::to_string(total.cache.hits) + " hits, " +
-                           std::to_string(total.cache.misses) +
-                           " misses) disagree with the layouters' count (" +
-                           std::to_string(total.counts.hits) + " hits, " +
-                           std::to_string(total.counts.misses) + " misses)");
+  const CacheTraffic& seen = total.cache;
+  const std::uint64_t measured = cached ? total.counts.measurements : 0;
+  if (seen.hits + seen.waits != total.counts.hits ||
+      seen.misses - seen.waits != total.counts.misses ||
+      seen.measurements != measured) {
+    throw std::logic_error(
+        "the cache's statistics (" + std::to_string(seen.hits) + " hits, " +
+        std::to_string(seen.misses) + " misses, " + std::to_string(seen.waits) +
+        " of them waited, " + std::to_string(seen.measurements) +
+        " measurements) disagree with the layouters' count (" +
+        std::to_string(total.counts.hits) + " answered, " +
+        std::to_string(total.counts.misses) + " measured)");
   }
   return result;
 }

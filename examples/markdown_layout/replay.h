@@ -1,6 +1,9 @@
 #ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_REPLAY_H_
 #define VESK_EXAMPLES_MARKDOWN_LAYOUT_REPLAY_H_
 
+#include <vesk/measurement_cache.h>
+#include <vesk/measurement_cache_stats.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -8,9 +11,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <vesk/measurement_cache.h>
-#include <vesk/measurement_cache_stats.h>
 
 #include "examples/markdown_layout/block_layouter.h"
 #include "examples/markdown_layout/document_loading.h"
@@ -21,10 +21,17 @@ namespace morvane::vesk::markdown_layout {
 
 // What the cache's statistics moved by over some frames.
 struct CacheTraffic {
+  // Lookups the cache answered from a stored entry, and those it did not:
+  // its misses, and the keys too large for its byte budget, which it
+  // measures without looking them up.
   std::uint64_t hits = 0;
   std::uint64_t misses = 0;
   std::uint64_t evictionsByEntryLimit = 0;
   std::uint64_t evictionsByByteBudget = 0;
+  // Of the misses, those that waited for another thread's measurement of an
+  // equal key instead of measuring: each saved a measurement.
+  std::uint64_t waits = 0;
+  std::uint64_t measurements = 0;  // that getOrMeasure() ran
 
   // The counts between two snapshots of one cache, `before` taken first and
   // no clear() between them.
@@ -90,8 +97,9 @@ using ReplayProgress = std::function<void(std::size_t done, std::size_t total)>;
 // are the differences of its stats() before and after each frame, so nothing
 // else may use `cache` during the replay (it is not cleared: a pass may
 // reuse the entries of the previous one). Throws what measuring throws, and
-// std::logic_error if the cache's statistics disagree with the hits and
-// misses the layouters counted.
+// std::logic_error if the cache's statistics disagree with what the
+// layouters counted: the lookups answered without measuring must be the
+// hits and the waits, and the measurements the misses that did not wait.
 ReplayResult replaySession(const std::vector<Document>& documents,
                            const std::vector<Frame>& frames,
                            const ReplaySettings& settings,

@@ -74,35 +74,46 @@ const Session& session() {
   return made;
 }
 
+// At the default size and at sizes where the entry limit or the byte budget
+// binds harder, over one and two passes.
 TEST(CapacityCurveRun, HitsAtTheMarkedSizeAreThoseOfARealReplay) {
   const Session& s = session();
-  for (const std::size_t passes : {1U, 2U}) {
-    SCOPED_TRACE(std::to_string(passes) + " passes");
-    const CapacityGrid grid = capacityGrid(MeasurementCache::kMaxEntries,
-                                           MeasurementCache::kByteBudget);
-    const CapacityCurveTable table =
-        recordCapacityCurve(s.documents, s.frames, {}, passes, grid);
+  for (const MeasurementCacheLimits limits :
+       {MeasurementCacheLimits{}, MeasurementCacheLimits{100, 8 * kMiB},
+        MeasurementCacheLimits{65536, 64 * 1024},
+        MeasurementCacheLimits{7, kMiB}}) {
+    for (const std::size_t passes : {1U, 2U}) {
+      SCOPED_TRACE(std::to_string(limits.maxEntries) + " entries, " +
+                   std::to_string(limits.byteBudget) + " bytes, " +
+                   std::to_string(passes) + " passes");
+      const CapacityGrid grid =
+          capacityGrid(limits.maxEntries, limits.byteBudget);
+      const CapacityCurveTable table =
+          recordCapacityCurve(s.documents, s.frames, {}, passes, grid);
 
-    MeasurementCache cache;
-    std::uint64_t hits = 0;
-    std::uint64_t lookups = 0;
-    for (std::size_t pass = 0; pass < passes; ++pass) {
-      const ReplayResult replayed =
-          replaySession(s.documents, s.frames, ReplaySettings{}, cache, {});
-      hits += replayed.total().cache.hits;
-      lookups += replayed.total().cache.hits + replayed.total().cache.misses;
+      MeasurementCache cache(limits);
+      std::uint64_t hits = 0;
+      std::uint64_t lookups = 0;
+      for (std::size_t pass = 0; pass < passes; ++pass) {
+        const ReplayResult replayed =
+            replaySession(s.documents, s.frames, ReplaySettings{}, cache, {});
+        hits += replayed.total().cache.hits;
+        lookups += replayed.total().cache.hits + replayed.total().cache.misses;
+      }
+      EXPECT_GT(cache.stats().evictionsByEntryLimit +
+                    cache.stats().evictionsByByteBudget,
+                0U);
+      EXPECT_EQ(table.lookups, lookups);
+      const std::size_t e = indexOf(grid.entryLimits, grid.markedEntries);
+      const std::size_t b = indexOf(grid.byteBudgets, grid.markedBytes);
+      EXPECT_EQ(table.hitsAt(e, b), hits);
+      // Every key fits the largest size, so it hits all lookups but the
+      // first of each key.
+      EXPECT_EQ(table.hitsAt(grid.entryLimits.size() - 1,
+                             grid.byteBudgets.size() - 1),
+                lookups - table.distinctKeys);
+      EXPECT_GT(hits, 0U);
     }
-    EXPECT_GT(cache.stats().evictionsByEntryLimit, 0U);
-    EXPECT_EQ(table.lookups, lookups);
-    const std::size_t e = indexOf(grid.entryLimits, grid.markedEntries);
-    const std::size_t b = indexOf(grid.byteBudgets, grid.markedBytes);
-    EXPECT_EQ(table.hitsAt(e, b), hits);
-    // Every key fits the largest size, so it hits all lookups but the first
-    // of each key; the smallest, fewer.
-    const std::size_t last = grid.entryLimits.size() - 1;
-    EXPECT_EQ(table.hitsAt(last, grid.byteBudgets.size() - 1),
-              lookups - table.distinctKeys);
-    EXPECT_LT(table.hitsAt(0, 0), hits);
   }
 }
 

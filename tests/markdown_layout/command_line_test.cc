@@ -55,8 +55,8 @@ TEST(CommandLine, TakesTheCacheSizeAndTheCapacityCurve) {
   };
   for (const Case& c : cases) {
     const CommandLine line = parse(c.arguments);
-    EXPECT_EQ(line.cacheEntries, c.entries);
-    EXPECT_EQ(line.cacheBytes, c.bytes);
+    EXPECT_EQ(line.cacheLimits.maxEntries, c.entries);
+    EXPECT_EQ(line.cacheLimits.byteBudget, c.bytes);
     EXPECT_FALSE(line.capacityCurve);
   }
   EXPECT_EQ(parse({"--max-file-size", "1GiB"}).limits.maxFileBytes,

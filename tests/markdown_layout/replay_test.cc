@@ -100,6 +100,60 @@ TEST(Replay, SeveralThreadsCountWhatOneThreadCounts) {
   }
 }
 
+// getOrMeasure() measures a key once however many threads miss it: a
+// document of one paragraph repeated, laid out by several threads at once,
+// is measured once per width; the other lookups hit or wait, and the
+// statistics say which without disagreeing with the layouters.
+TEST(Replay, EachKeyIsMeasuredOnceHoweverManyThreadsMissIt) {
+  std::string text;
+  for (int b = 0; b < 60; ++b) text += "The same paragraph, *again*.\n\n";
+  const std::vector<Document> documents{
+      Document{"repeated", extractBlocks(text)}};
+  const std::vector<Frame> frames = makeFrames(documents);
+  std::uint64_t blocks = 0;
+  for (const Frame& frame : frames) blocks += frame.endBlock - frame.firstBlock;
+  for (const std::size_t threads : {1U, 2U, 4U}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    MeasurementCache cache;
+    const StepTotals total =
+        replay(documents, frames, CacheMode::kCached, threads, cache).total();
+    EXPECT_EQ(total.counts.blocks, blocks);
+    EXPECT_EQ(total.counts.measurements, 2U);  // at 720 and at 960 px
+    EXPECT_EQ(total.cache.measurements, 2U);
+    EXPECT_EQ(total.cache.misses - total.cache.waits, 2U);
+    EXPECT_EQ(total.cache.hits + total.cache.misses, blocks);
+    if (threads == 1) {
+      EXPECT_EQ(total.cache.waits, 0U);
+    }
+  }
+}
+
+// A key too large for the cache's budget is measured without a lookup; the
+// replay counts it a miss, so that hits and misses still add up to the
+// blocks, at any limits.
+TEST(Replay, KeysTooLargeForTheBudgetAreMisses) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  for (const MeasurementCacheLimits limits :
+       {MeasurementCacheLimits{512, kSmallestEntryCharge},
+        MeasurementCacheLimits{8, 64 * 1024}}) {
+    SCOPED_TRACE(std::to_string(limits.maxEntries) + " entries, " +
+                 std::to_string(limits.byteBudget) + " bytes");
+    MeasurementCache cache(limits);
+    const StepTotals total =
+        replay(documents, frames, CacheMode::kCached, 2, cache).total();
+    EXPECT_EQ(total.cache.hits + total.cache.misses, total.counts.blocks);
+    EXPECT_EQ(total.counts.measurements, total.cache.misses);
+    if (limits.byteBudget == kSmallestEntryCharge) {
+      EXPECT_EQ(total.cache.hits, 0U);
+      EXPECT_EQ(cache.stats().refusals, total.counts.blocks);
+    } else {
+      EXPECT_GT(total.cache.evictions(), 0U);
+      EXPECT_GT(total.cache.hits, 0U);
+    }
+  }
+}
+
 TEST(Replay, OnlyFramesWithBlocksAndNoMissAreServedByTheCache) {
   const std::vector<Document> documents = makeDocuments();
   const std::vector<Frame> frames = makeFrames(documents);
