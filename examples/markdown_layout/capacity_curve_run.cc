@@ -196,7 +196,11 @@ std::string capacityCurveGnuplotScript(const CapacityCurveTable& table,
          << "set title 'Hit rate of the session by cache size ("
          << table.lookups << " lookups)'\n"
          << "set xlabel 'entry limit'\nset ylabel 'hit rate (%)'\n"
-         << "set logscale x 2\nset format x '%.0f'\n"
+         << "set logscale x 2\nset xtics (";
+  for (std::size_t e = 0; e < grid.entryLimits.size(); ++e) {
+    script << (e > 0 ? ", " : "") << grid.entryLimits[e];
+  }
+  script << ")\n"
          << "set xrange [" << grid.entryLimits.front() / 2 << ":"
          << grid.entryLimits.back() * 2 << "]\n"
          << "set yrange [0:100]\nset grid\n"
