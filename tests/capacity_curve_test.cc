@@ -168,11 +168,11 @@ std::vector<Case> cases() {
   const MeasurementCacheLimits oneMiB{512, kMiB};
   const MeasurementCacheLimits standard{};
   all.push_back({"byte cycle that fits", cyclicSequence(16, 64 * kKiB, 5),
-                 oneMiB, 16 * 4});
+                 oneMiB, std::uint64_t{16} * 4});
   all.push_back(
       {"byte cycle one too long", cyclicSequence(17, 64 * kKiB, 5), oneMiB, 0});
   all.push_back({"entry cycle that fits", cyclicSequence(512, 600, 3), standard,
-                 512 * 2});
+                 std::uint64_t{512} * 2});
   all.push_back(
       {"entry cycle one too long", cyclicSequence(513, 600, 3), standard, 0});
 

@@ -306,7 +306,10 @@ int runCapacityCurve(const CommandLine& line,
     printCapacityCurve(out, table);
   }
   out.flush();
-  if (searchPath == nullptr) searchPath = std::getenv("PATH");
+  if (searchPath == nullptr) {
+    // The program never changes its environment, so reading it is safe.
+    searchPath = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
+  }
   const std::string gnuplot =
       findProgram("gnuplot", searchPath != nullptr ? searchPath : "");
   if (gnuplot.empty()) {

@@ -80,7 +80,7 @@ TEST(CapacityCurveRun, HitsAtTheMarkedSizeAreThoseOfARealReplay) {
   const Session& s = session();
   for (const MeasurementCacheLimits limits :
        {MeasurementCacheLimits{}, MeasurementCacheLimits{100, 8 * kMiB},
-        MeasurementCacheLimits{65536, 64 * 1024},
+        MeasurementCacheLimits{65536, std::uint64_t{64} * 1024},
         MeasurementCacheLimits{7, kMiB}}) {
     for (const std::size_t passes : {1U, 2U}) {
       SCOPED_TRACE(std::to_string(limits.maxEntries) + " entries, " +
@@ -214,6 +214,7 @@ TEST(CapacityCurveRun, GnuplotDrawsTheCurveAtTheNamedPath) {
   const std::string script = capacityCurveGnuplotScript(smallTable(), svg);
   EXPECT_NE(script.find("set output '" + directory.path("it''s a curve.svg'")),
             std::string::npos);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): no test changes the environment
   const char* searchPath = std::getenv("PATH");
   const std::string gnuplot =
       findProgram("gnuplot", searchPath != nullptr ? searchPath : "");

@@ -50,7 +50,7 @@ TEST(CommandLine, TakesTheCacheSizeAndTheCapacityCurve) {
        std::uint64_t{64} << 30},
       {{"--bytes", "64M"}, 512, std::uint64_t{64} << 20},
       {{"--bytes", "64MiB"}, 512, std::uint64_t{64} << 20},
-      {{"--bytes", "3KiB"}, 512, 3 * 1024},
+      {{"--bytes", "3KiB"}, 512, std::uint64_t{3} * 1024},
       {{"--bytes", "2GiB"}, 512, std::uint64_t{2} << 30},
   };
   for (const Case& c : cases) {

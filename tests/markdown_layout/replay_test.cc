@@ -136,7 +136,7 @@ TEST(Replay, KeysTooLargeForTheBudgetAreMisses) {
   const std::vector<Frame> frames = makeFrames(documents);
   for (const MeasurementCacheLimits limits :
        {MeasurementCacheLimits{512, kSmallestEntryCharge},
-        MeasurementCacheLimits{8, 64 * 1024}}) {
+        MeasurementCacheLimits{8, std::uint64_t{64} * 1024}}) {
     SCOPED_TRACE(std::to_string(limits.maxEntries) + " entries, " +
                  std::to_string(limits.byteBudget) + " bytes");
     MeasurementCache cache(limits);
