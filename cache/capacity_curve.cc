@@ -130,7 +130,7 @@ void CapacityCurve::record(const MeasurementCacheKey& key, bool lookup) {
         histogram.resize(since.keys + 1, 0);
       }
     }
-    for (std::size_t i = keyClass; i < budgets_.size(); ++i) {
+    for (std::size_t i = 0; i < budgets_.size(); ++i) {
       if (hitDistance_[i] != kNoHit) ++hitsAtDistance_[i][hitDistance_[i]];
     }
     ++lookups_;
