@@ -118,16 +118,17 @@ INSTANTIATE_TEST_SUITE_P(
                       0},
         HashCountCase{"ShrinkingLimits", fullByCount,
                       [](MeasurementCache& cache) {
-                        cache.setLimits({100, 8 * 1024 * 1024});
+                        cache.setLimits({100, MeasurementCache::kByteBudget});
                         EXPECT_EQ(cache.entryCount(), 100u);
                       },
                       0},
-        HashCountCase{"GrowingLimits", fullByCount,
-                      [](MeasurementCache& cache) {
-                        cache.setLimits({5000, 64 * 1024 * 1024});
-                        EXPECT_EQ(cache.entryCount(), 512u);
-                      },
-                      0},
+        HashCountCase{
+            "GrowingLimits", fullByCount,
+            [](MeasurementCache& cache) {
+              cache.setLimits({5000, 8 * MeasurementCache::kByteBudget});
+              EXPECT_EQ(cache.entryCount(), 512u);
+            },
+            0},
         HashCountCase{"RemoveMatchingMarkdown", fullByCount,
                       [](MeasurementCache& cache) {
                         cache.removeMatchingMarkdown("7");
