@@ -13,31 +13,6 @@ MeasurementCache& MeasurementCache::shared() {
   return instance;
 }
 
-namespace {
-enum PendingState : std::uint32_t { kMeasuring, kMeasured, kAbandoned };
-}  // namespace
-
-struct MeasurementCache::PendingMeasurement
-    : std::enable_shared_from_this<PendingMeasurement> {
-  PendingMeasurement(const MeasurementCacheKey& measuredKey,
-                     std::uint64_t keyHash)
-      : key(measuredKey), hash(keyHash) {}
-
-  // Read, linked and counted only under the cache's lock, while listed in
-  // its pending_: the measuring caller unlinks it before its key goes away,
-  // and no caller joins `waiters` after that.
-  const MeasurementCacheKey& key;
-  std::uint64_t hash;
-  PendingMeasurement* previous = nullptr;
-  PendingMeasurement* next = nullptr;
-  std::uint64_t waiters = 0;
-
-  // Written by the measuring caller before it stores kMeasured (release);
-  // read by waiters after they load it (acquire).
-  CachedSize result;
-  std::atomic<std::uint32_t> state{kMeasuring};
-};
-
 MeasurementCache::MeasurementCache()
     : MeasurementCache(MeasurementCacheLimits{}) {}
 
@@ -191,11 +166,14 @@ bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
         out = slot->entry.size;
         return true;
       }
-      if (!counted) {
+      // A miss is counted once it is known how the call ends: by waiting,
+      // or by measuring under a record made beforehand.
+      PendingMeasurement* other = findPending(probe);
+      if ((other != nullptr || claim) && !counted) {
         ++counters_.misses;
         counted = true;
       }
-      if (PendingMeasurement* other = findPending(probe)) {
+      if (other != nullptr) {
         ++other->waiters;
         awaited = other->shared_from_this();
       } else if (claim) {
@@ -207,16 +185,17 @@ bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
     }
     if (!awaited) {
       // Nobody stores or measures the key: make this caller's record without
-      // the lock, then look again, since another caller may have come first.
+      // the lock, then look again, since another caller may come first.
       claim = std::make_shared<PendingMeasurement>(probe.key, probe.hash);
       continue;
     }
     std::uint32_t state = awaited->state.load(std::memory_order_acquire);
-    while (state == kMeasuring) {
-      awaited->state.wait(kMeasuring, std::memory_order_acquire);
+    while (state == PendingMeasurement::kMeasuring) {
+      awaited->state.wait(PendingMeasurement::kMeasuring,
+                          std::memory_order_acquire);
       state = awaited->state.load(std::memory_order_acquire);
     }
-    if (state == kMeasured) {
+    if (state == PendingMeasurement::kMeasured) {
       out = awaited->result;
       return true;
     }
@@ -238,7 +217,8 @@ void MeasurementCache::storeMeasured(const HashedKey& probe,
     Publication(const Publication&) = delete;
     Publication& operator=(const Publication&) = delete;
     ~Publication() {
-      pending.state.store(kMeasured, std::memory_order_release);
+      pending.state.store(PendingMeasurement::kMeasured,
+                          std::memory_order_release);
       if (wake) pending.state.notify_all();
     }
   } publication(pending);
@@ -256,7 +236,7 @@ void MeasurementCache::abandonMeasurement(PendingClaim& claim) noexcept {
     unlinkPending(*claim);
     wake = claim->waiters != 0;
   }
-  claim->state.store(kAbandoned, std::memory_order_release);
+  claim->state.store(PendingMeasurement::kAbandoned, std::memory_order_release);
   if (wake) claim->state.notify_all();
 }
 

@@ -224,8 +224,28 @@ class MeasurementCache {
   };
 
   // A measurement in progress, shared by the caller measuring it and the
-  // callers waiting for it (defined with the cache's code).
-  struct PendingMeasurement;
+  // callers waiting for it.
+  struct PendingMeasurement : std::enable_shared_from_this<PendingMeasurement> {
+    enum State : std::uint32_t { kMeasuring, kMeasured, kAbandoned };
+
+    PendingMeasurement(const MeasurementCacheKey& measuredKey,
+                       std::uint64_t keyHash)
+        : key(measuredKey), hash(keyHash) {}
+
+    // Read, linked and counted only under the cache's lock, while listed in
+    // its pending_: the measuring caller unlinks it before its key goes away,
+    // and no caller joins `waiters` after that.
+    const MeasurementCacheKey& key;
+    std::uint64_t hash;
+    PendingMeasurement* previous = nullptr;
+    PendingMeasurement* next = nullptr;
+    std::uint64_t waiters = 0;
+
+    // Written by the measuring caller before it stores kMeasured (release);
+    // read by waiters after they load it (acquire).
+    CachedSize result;
+    std::atomic<std::uint32_t> state{kMeasuring};
+  };
   using PendingClaim = std::shared_ptr<PendingMeasurement>;
 
   // Throws std::invalid_argument for unusable limits; returns how many keys

@@ -18,8 +18,10 @@ struct MeasurementCacheStats {
   std::uint64_t accountedBytes = 0;  // sum of entryCharge over them
 
   // get() and getOrMeasure() calls that found their key, and those that did
-  // not (a getOrMeasure() miss counts once, whether it then measures or
-  // waits for another caller's measurement).
+  // not. A getOrMeasure() call counts once: as a miss when it measures or
+  // waits for another caller's measurement (so without failures and
+  // refusals, its misses are its measurements plus its waits), as a hit when
+  // it finds the key, even stored while it looked.
   std::uint64_t hits = 0;
   std::uint64_t misses = 0;
 
