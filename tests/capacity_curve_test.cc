@@ -154,14 +154,14 @@ std::vector<Case> cases() {
   // Small keys: the entry limit binds, and positions are renumbered many
   // times over.
   all.push_back(
-      {"small keys", randomSequence(1, 2000, 10, 300, 12000, 0.0), {}, 0});
+      {"small keys", randomSequence(1, 1200, 10, 300, 5000, 0.0), {}, 0});
   // Keys of 8 to 100 KiB: the byte budget binds.
   all.push_back({"large keys",
-                 randomSequence(2, 150, 8 * kKiB, 100 * kKiB, 1500, 0.0),
+                 randomSequence(2, 150, 8 * kKiB, 100 * kKiB, 800, 0.0),
                  {},
                  0});
   all.push_back(
-      {"updates", randomSequence(3, 1500, 10, 3000, 10000, 0.3), {}, 0});
+      {"updates", randomSequence(3, 1000, 10, 3000, 4000, 0.3), {}, 0});
   // Exactly sixteen keys fill a budget of 1 MiB, and 512 small keys the
   // entry limit: a cycle of them hits after its first round, a cycle of one
   // more never hits.
@@ -180,29 +180,29 @@ std::vector<Case> cases() {
   // one exactly at one: each is refused where it is above the budget and
   // takes no room there.
   {
-    Sequence sequence = randomSequence(4, 400, 10, 2000, 4000, 0.1);
+    Sequence sequence = randomSequence(4, 400, 10, 2000, 2500, 0.1);
     const std::size_t first = sequence.keys.size();
     sequence.keys.push_back(makeKey(first, lengthCharged(13 * kMiB)));
     sequence.keys.push_back(makeKey(first + 1, lengthCharged(600 * kKiB)));
     sequence.keys.push_back(makeKey(first + 2, lengthCharged(5 * kMiB)));
     sequence.keys.push_back(makeKey(first + 3, lengthCharged(64 * kKiB)));
-    for (std::size_t s = 0; s < sequence.steps.size(); s += 50) {
-      sequence.steps[s].key = first + (s / 50) % 4;
+    for (std::size_t s = 0; s < sequence.steps.size(); s += 25) {
+      sequence.steps[s].key = first + (s / 25) % 4;
     }
     all.push_back({"oversized keys", std::move(sequence), {}, 0});
   }
   // Keys holding a NaN equal nothing: each lookup of one is a new key that
   // takes room from the others.
   {
-    Sequence sequence = randomSequence(5, 600, 10, 500, 8000, 0.1);
+    Sequence sequence = randomSequence(5, 600, 10, 500, 3000, 0.1);
     for (std::size_t k = 0; k < sequence.keys.size(); k += 7) {
       sequence.keys[k].real2 = std::numeric_limits<double>::quiet_NaN();
     }
     all.push_back({"NaN keys", std::move(sequence), {}, 0});
   }
   {
-    Sequence sequence = randomSequence(6, 800, 100, 20 * kKiB, 6000, 0.2);
-    for (std::size_t s = 1000; s < sequence.steps.size(); s += 2000) {
+    Sequence sequence = randomSequence(6, 800, 100, 20 * kKiB, 3000, 0.2);
+    for (std::size_t s = 700; s < sequence.steps.size(); s += 1000) {
       sequence.steps[s].access = Access::kClear;
     }
     all.push_back({"clears", std::move(sequence), {}, 0});
@@ -214,7 +214,7 @@ std::vector<Case> cases() {
 // (which no cache accepts); entry limits from one to more than any sequence
 // has keys.
 const std::vector<std::uint64_t> kBudgets{
-    100, 560, 64 * kKiB, 1 * kMiB, 4 * kMiB, 8 * kMiB, 12 * kMiB};
+    100, 560, 64 * kKiB, 1 * kMiB, 8 * kMiB, 12 * kMiB};
 const std::vector<std::size_t> kEntryLimits{1, 7, 64, 512, 5000};
 
 TEST(CapacityCurve, GivesTheHitsOfARealCacheAtEverySizeOfTheGrid) {
