@@ -37,12 +37,14 @@ namespace morvane::vesk {
 // Thread safety: none. Concurrent const calls are safe; anything else must be
 // serialised by the caller.
 //
-// Ownership and memory: the curve keeps one copy of every distinct key whose
-// charge is at most the largest budget, plus about 40 bytes per such key and
-// per budget's histogram slot; keys above every budget are never stored.
+// Ownership and memory: the curve keeps its own copy of every distinct key
+// whose charge is at most the largest budget (keys above every budget are
+// never stored), about 100 bytes of bookkeeping per such key, and per budget
+// a histogram of 8 bytes per reuse distance seen (at most one per key).
 //
 // Failures: allocation failure propagates from the record calls as
-// std::bad_alloc and leaves the curve as it was before the call.
+// std::bad_alloc, and every answer of the curve stays what it was before the
+// call (the call is as if it was not made).
 //
 // Complexity: a record call hashes the key once and costs O(log n) in the
 // distinct keys for each charge class holding keys (the keys between two
@@ -54,6 +56,13 @@ class CapacityCurve {
   // A curve over the byte budgets `byteBudgets`, in any order, repeats
   // ignored. Throws std::invalid_argument for an empty list.
   VESK_EXPORT explicit CapacityCurve(std::vector<std::uint64_t> byteBudgets);
+  // Not copyable: its positions refer to its own key copies. A moved-from
+  // curve may only be destroyed or assigned to.
+  CapacityCurve(const CapacityCurve&) = delete;
+  CapacityCurve& operator=(const CapacityCurve&) = delete;
+  CapacityCurve(CapacityCurve&&) = default;
+  CapacityCurve& operator=(CapacityCurve&&) = default;
+  ~CapacityCurve() = default;
 
   // A lookup that stores the key when it misses: getOrMeasure(key, ...), or
   // get(key) followed on a miss by set(key, ...).
