@@ -4,6 +4,7 @@
 #include <md4c.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -261,6 +262,10 @@ std::vector<cmark_node*> nodesForInlineExtensions(cmark_node* root) {
         nodeTypeName(node) != "table_cell") {
       continue;
     }
+    // A node without children may hold no content at all, and the parser
+    // leaves the content of such a node (a cell a short row lacks)
+    // unterminated; nor could its inlines use an extension.
+    if (cmark_node_first_child(node) == nullptr) continue;
     const char* content = cmark_node_get_string_content(node);
     if (content != nullptr && mayUseInlineExtensions(content)) {
       nodes.push_back(node);
@@ -270,28 +275,51 @@ std::vector<cmark_node*> nodesForInlineExtensions(cmark_node* root) {
   return nodes;
 }
 
+// `content` as a paragraph of md4c's input: its lines after the first
+// indented, so that none of them can start a block. With `escapeBlockStart`
+// its first character is escaped (or the '.' or ')' after leading digits),
+// so that a line that would start a block (a cell or heading reading
+// "- a", "1. a", "# a" or "> a") is a paragraph: in such a line the
+// character escaped is no delimiter either.
+void appendParagraph(std::string_view content, bool escapeBlockStart,
+                     std::string& input) {
+  if (escapeBlockStart && !content.empty()) {
+    const std::size_t digits = content.find_first_not_of("0123456789");
+    if (digits != 0 && digits != std::string_view::npos &&
+        (content[digits] == '.' || content[digits] == ')')) {
+      input.append(content.substr(0, digits));
+      content.remove_prefix(digits);
+    }
+    if (std::ispunct(static_cast<unsigned char>(content.front())) != 0) {
+      input += '\\';
+    }
+  }
+  for (char c : content) {
+    input += c;
+    if (c == '\n') input += "    ";
+  }
+  input += "\n\n";
+}
+
 // Replaces the inline content of `nodes` (from cmark-gfm, without its inline
 // extensions) by md4c's reading of the same text with strikethrough and
-// autolinks. md4c reads each node's content as a paragraph of its own, its
-// lines after the first indented so that none of them can start a block,
-// followed by the whole document, which defines the link references as it
-// does for cmark-gfm. A node whose content md4c does not read as exactly
-// one paragraph keeps cmark-gfm's reading.
-void applyInlineExtensions(std::string_view document,
-                           const std::vector<cmark_node*>& nodes) {
+// autolinks. md4c reads each node's content as a paragraph of its own (see
+// appendParagraph), followed by the whole document, which defines the link
+// references as it does for cmark-gfm. Returns the nodes whose content md4c
+// did not read as exactly one paragraph; they keep cmark-gfm's reading.
+std::vector<cmark_node*> applyInlineExtensions(
+    std::string_view document, const std::vector<cmark_node*>& nodes,
+    bool escapeBlockStarts) {
   std::string input;
   std::vector<std::size_t> starts;
   for (cmark_node* node : nodes) {
     starts.push_back(input.size());
-    const std::string_view content = cmark_node_get_string_content(node);
-    for (char c : content) {
-      input += c;
-      if (c == '\n') input += "    ";
-    }
-    input += "\n\n";
+    appendParagraph(cmark_node_get_string_content(node), escapeBlockStarts,
+                    input);
   }
   const std::size_t documentStart = input.size();
   input += document;
+  if (input.size() > std::numeric_limits<MD_SIZE>::max()) return nodes;
 
   InlineBuilder builder(input);
   MD_PARSER parser{};
@@ -302,7 +330,6 @@ void applyInlineExtensions(std::string_view document,
   parser.enter_span = &InlineBuilder::enterSpan;
   parser.leave_span = &InlineBuilder::leaveSpan;
   parser.text = &InlineBuilder::text;
-  if (input.size() > std::numeric_limits<MD_SIZE>::max()) return;
   md_parse(input.data(), static_cast<MD_SIZE>(input.size()), &parser,
            &builder);
   std::vector<InlineBuilder::TopLevelBlock> blocks = builder.take();
@@ -316,8 +343,12 @@ void applyInlineExtensions(std::string_view document,
     read[static_cast<std::size_t>(next - starts.begin()) - 1].push_back(
         &block);
   }
+  std::vector<cmark_node*> unread;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
-    if (read[i].size() != 1 || read[i][0]->paragraph == nullptr) continue;
+    if (read[i].size() != 1 || read[i][0]->paragraph == nullptr) {
+      unread.push_back(nodes[i]);
+      continue;
+    }
     cmark_node* target = nodes[i];
     while (cmark_node* child = cmark_node_first_child(target)) {
       cmark_node_free(child);
@@ -327,6 +358,7 @@ void applyInlineExtensions(std::string_view document,
       if (cmark_node_append_child(target, child) == 0) cmark_node_free(child);
     }
   }
+  return unread;
 }
 
 }  // namespace
@@ -335,7 +367,18 @@ ParsedMarkdown parseMarkdown(std::string_view text, bool github) {
   ParsedMarkdown root = parseWithCmark(text, github);
   if (github) {
     const std::vector<cmark_node*> nodes = nodesForInlineExtensions(root.get());
-    if (!nodes.empty()) applyInlineExtensions(text, nodes);
+    if (!nodes.empty()) {
+      // A cell's or an ATX heading's one line may read as a block start;
+      // read those again with it escaped.
+      std::vector<cmark_node*> again;
+      for (cmark_node* node : applyInlineExtensions(text, nodes, false)) {
+        const std::string_view content = cmark_node_get_string_content(node);
+        if (content.find_first_of("\r\n") == std::string_view::npos) {
+          again.push_back(node);
+        }
+      }
+      if (!again.empty()) applyInlineExtensions(text, again, true);
+    }
   }
   return root;
 }
