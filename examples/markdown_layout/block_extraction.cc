@@ -132,7 +132,9 @@ class Extractor {
     }
   }
 
-  static bool isTable(cmark_node* node) { return nodeTypeName(node) == "table"; }
+  static bool isTable(cmark_node* node) {
+    return nodeTypeName(node) == "table";
+  }
 
   static bool isFenced(cmark_node* node) {
     int length = 0;

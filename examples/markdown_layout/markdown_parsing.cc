@@ -57,9 +57,8 @@ void appendDecodedEntity(std::string_view entity, std::string& out) {
   } else {
     const ParsedMarkdown root = parseWithCmark(entity, false);
     cmark_node* paragraph = cmark_node_first_child(root.get());
-    for (cmark_node* text = paragraph != nullptr
-                                ? cmark_node_first_child(paragraph)
-                                : nullptr;
+    for (cmark_node* text =
+             paragraph != nullptr ? cmark_node_first_child(paragraph) : nullptr;
          text != nullptr; text = cmark_node_next(text)) {
       const char* literal = cmark_node_get_literal(text);
       if (literal != nullptr) out += literal;
@@ -197,9 +196,9 @@ class InlineBuilder {
       case MD_TEXT_BR:
       case MD_TEXT_SOFTBR:
         flushText();
-        attach(current(), cmark_node_new(type == MD_TEXT_BR
-                                             ? CMARK_NODE_LINEBREAK
-                                             : CMARK_NODE_SOFTBREAK));
+        attach(current(),
+               cmark_node_new(type == MD_TEXT_BR ? CMARK_NODE_LINEBREAK
+                                                 : CMARK_NODE_SOFTBREAK));
         return;
       case MD_TEXT_HTML:
         if (pendingType_ != CMARK_NODE_HTML_INLINE) flushText();
@@ -330,8 +329,7 @@ std::vector<cmark_node*> applyInlineExtensions(
   parser.enter_span = &InlineBuilder::enterSpan;
   parser.leave_span = &InlineBuilder::leaveSpan;
   parser.text = &InlineBuilder::text;
-  md_parse(input.data(), static_cast<MD_SIZE>(input.size()), &parser,
-           &builder);
+  md_parse(input.data(), static_cast<MD_SIZE>(input.size()), &parser, &builder);
   std::vector<InlineBuilder::TopLevelBlock> blocks = builder.take();
 
   // The blocks md4c read in each node's stretch of the input.
@@ -340,8 +338,7 @@ std::vector<cmark_node*> applyInlineExtensions(
     const std::size_t at = block.firstTextOffset;
     if (at == std::string_view::npos || at >= documentStart) continue;
     const auto next = std::upper_bound(starts.begin(), starts.end(), at);
-    read[static_cast<std::size_t>(next - starts.begin()) - 1].push_back(
-        &block);
+    read[static_cast<std::size_t>(next - starts.begin()) - 1].push_back(&block);
   }
   std::vector<cmark_node*> unread;
   for (std::size_t i = 0; i < nodes.size(); ++i) {

@@ -69,8 +69,9 @@ const std::vector<Piece>& pieces() {
   return all;
 }
 
-const Piece kUnclosedLast = {{"> ```", "foo", "```", "inside the fence"},
-                             {{kQuote, 0, 0}, {kParagraph, 1, 1}, {kCode, 2, 3}}};
+const Piece kUnclosedLast = {
+    {"> ```", "foo", "```", "inside the fence"},
+    {{kQuote, 0, 0}, {kParagraph, 1, 1}, {kCode, 2, 3}}};
 
 struct Generated {
   std::string text;

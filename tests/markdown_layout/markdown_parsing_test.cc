@@ -86,7 +86,8 @@ class LayoutDump {
       out_ += std::to_string(cmark_node_get_heading_level(node));
     }
     if (nodeTypeName(node) == "table") {
-      out_ += ' ' + std::to_string(cmark_gfm_extensions_get_table_columns(node));
+      out_ +=
+          ' ' + std::to_string(cmark_gfm_extensions_get_table_columns(node));
     }
     out_ += "> ";
   }
@@ -171,8 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "| 1 | 2 |\n"},
         DialectCase{"TableAfterAParagraphWithShortDelimiters",
                     "para ~~p~~\n| a ~~b~~ | c |\n|-|-|\n| d | ~~e~~ |\n"},
-        DialectCase{"NoExtensionSyntax", "Plain *text* with `code`\n\n"
-                                         "```\n~~fenced~~\n```\n"}),
+        DialectCase{"NoExtensionSyntax",
+                    "Plain *text* with `code`\n\n"
+                    "```\n~~fenced~~\n```\n"}),
     [](const ::testing::TestParamInfo<DialectCase>& info) {
       return std::string(info.param.name);
     });
