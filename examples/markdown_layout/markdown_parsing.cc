@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -293,9 +292,12 @@ void appendParagraph(std::string_view content, bool escapeBlockStart,
       input += '\\';
     }
   }
-  for (char c : content) {
-    input += c;
-    if (c == '\n') input += "    ";
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    input += content[i];
+    const bool lineEnd = content[i] == '\n' ||
+                         (content[i] == '\r' &&
+                          (i + 1 == content.size() || content[i + 1] != '\n'));
+    if (lineEnd) input += "    ";
   }
   input += "\n\n";
 }

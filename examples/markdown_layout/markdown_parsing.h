@@ -14,37 +14,40 @@ struct NodeTreeDeleter {
 // A parsed document; owns its whole tree.
 using ParsedMarkdown = std::unique_ptr<cmark_node, NodeTreeDeleter>;
 
-// Two parsers, each for what only it does safely on many threads at once:
+// Two parsers, each for what only it does safely on many threads at once;
+// both are thread-safe without any lock, a result never depends on what
+// other threads parse, and neither fails: any text is a document.
 //
-// - parseMarkdown() lays out: md4c, whose state is all per call, reads the
-//   text and the events are built into a cmark-gfm node tree (cmark-gfm's
-//   own inline extensions, strikethrough and autolink, set and clear
-//   process-wide character tables on every parse, so they are never used).
-// - parseBlockStructure() cuts blocks: cmark-gfm with only its table
-//   extension, which never writes those tables and, unlike md4c, tells on
-//   which lines each block starts and ends.
-//
-// Both are thread-safe without any lock, and a result never depends on what
-// other threads parse. Neither fails: any text is a document.
+// - cmark-gfm with only its table extension reads the blocks and tables:
+//   GitHub's own rules (a table right after paragraph lines, a delimiter
+//   cell of one '-', a header that must match the delimiter row), and the
+//   lines each block starts on. That extension never writes process-wide
+//   state; cmark-gfm's strikethrough and autolink extensions set and clear
+//   process-wide character tables on every parse, so they are never used.
+// - md4c, whose state is all per call, reads strikethrough and autolinks.
+//   It cannot cut blocks itself: it reports no source positions, and the
+//   lines that hold no text (fences, setext underlines, thematic breaks,
+//   delimiter rows, ">" alone) would be nobody's; nor are its tables
+//   GitHub's (it needs "---" in each delimiter cell and a blank line
+//   before a table).
 
 // Parses `text` for layout. With `github`, GitHub's tables, strikethrough
 // and autolinks (URLs, www. and e-mail addresses) are recognised, not its
-// task lists (a "[ ]" stays text, as GitHub's own cmark-gfm build without
-// the tasklist extension leaves it). Invalid UTF-8 and NUL become U+FFFD;
-// entities are decoded as cmark-gfm decodes them.
+// task lists (a "[ ]" stays text). Invalid UTF-8 becomes U+FFFD.
 //
-// The tree has no source positions. It holds cmark-gfm's core node types,
-// and its table nodes are those of cmark-gfm's table extension (type name
-// "table", "table_header"/"table_row", "table_cell"; the column count and
-// header flag through cmark_gfm_extensions_get_*): a table is its rows,
-// the header first. A strikethrough span is no node of its own: its content
-// is inline in its parent, as it is laid out in the surrounding face.
-// Paragraphs of tight list items are paragraph nodes, as in cmark-gfm.
+// The tree is cmark-gfm's, with the table extension's nodes (type names
+// "table", "table_header"/"table_row", "table_cell"; columns and header
+// flag through cmark_gfm_extensions_get_*). The inline content of each
+// paragraph, heading and cell that holds a tilde or the start of an
+// autolink is md4c's reading of the same text, the document's link
+// reference definitions resolved; a strikethrough span is no node of its
+// own there (its text is inline in its parent, laid out in the face around
+// it). Only positions of blocks are the parser's.
 ParsedMarkdown parseMarkdown(std::string_view text, bool github);
 
 // Parses `text` with cmark-gfm and its table extension only, with the
-// parser's line numbers. Strikethrough and autolinks are not recognised;
-// they change no block's extent.
+// parser's line numbers: the blocks parseMarkdown() lays out, without
+// strikethrough and autolinks, which change no block's extent.
 ParsedMarkdown parseBlockStructure(std::string_view text);
 
 // The type name cmark-gfm gives `node` ("table", "table_row", ...): the only

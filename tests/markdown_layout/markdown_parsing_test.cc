@@ -160,6 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "[r]: https://r.example\n"},
         DialectCase{"ContinuationLinesThatLookLikeBlocks",
                     "a ~~b~~\n    - c\n    # d ~e~\n"},
+        DialectCase{"CarriageReturnLineEnds",
+                    "a ~~b~~\r    - c ~d~\r\r| x |\r|---|\r| ~~y~~ |\r"},
         DialectCase{"HeadingsAndQuotes",
                     "# ATX ~~h~~ #\n\nSetext ~~two~~\nlines\n===\n\n"
                     "> quoted ~~q~~\nlazy ~~l~~\n\n- item ~~i~~ www.i.example\n"
