@@ -292,12 +292,11 @@ void appendParagraph(std::string_view content, bool escapeBlockStart,
       input += '\\';
     }
   }
-  for (std::size_t i = 0; i < content.size(); ++i) {
-    input += content[i];
-    const bool lineEnd = content[i] == '\n' ||
-                         (content[i] == '\r' &&
-                          (i + 1 == content.size() || content[i + 1] != '\n'));
-    if (lineEnd) input += "    ";
+  // The parser ends each line of a content with '\n', whatever ended it
+  // in the document.
+  for (char c : content) {
+    input += c;
+    if (c == '\n') input += "    ";
   }
   input += "\n\n";
 }
