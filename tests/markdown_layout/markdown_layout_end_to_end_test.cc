@@ -315,6 +315,11 @@ INSTANTIATE_TEST_SUITE_P(
                    return std::vector<std::string>{d.path("absent.md")};
                  },
                  1, "No such file or directory", true},
+        BadInput{"EmptyPath",
+                 [](const TemporaryDirectory&) {
+                   return std::vector<std::string>{""};
+                 },
+                 1, "markdown_layout: '': an empty path names no file", false},
         BadInput{"DirectoryWithoutMarkdown",
                  [](const TemporaryDirectory& d) {
                    (void)d.write("docs/readme.txt", "text");
