@@ -132,6 +132,8 @@ void removeTreeAt(int parent, const char* name) {
   if (fd < 0) return;
   DIR* listing = ::fdopendir(fd);
   std::vector<std::string> entries;
+  // One thread reads this stream, which is all readdir() needs.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe)
   while (const dirent* entry = ::readdir(listing)) {
     const std::string entryName = entry->d_name;
     if (entryName != "." && entryName != "..") entries.push_back(entryName);

@@ -204,6 +204,7 @@ LostOutputRun layoutIntoLostOutput(const TemporaryDirectory& dir,
   std::vector<std::string> strings{VESK_MARKDOWN_LAYOUT_PATH};
   strings.insert(strings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(strings.size() + 1);
   for (std::string& string : strings) argv.push_back(string.data());
   argv.push_back(nullptr);
   std::array<int, 2> pipeEnds{-1, -1};
