@@ -6,8 +6,6 @@
 // the documents, plan the viewer session, replay it without and through the
 // cache, report.
 
-#include <vesk/measurement_cache.h>
-
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -16,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <vesk/measurement_cache.h>
 
 #include "examples/markdown_layout/block_listing.h"
 #include "examples/markdown_layout/checked_output.h"
