@@ -9,6 +9,21 @@
 #include <stdexcept>
 
 namespace morvane::vesk::markdown_layout {
+namespace {
+
+// The language every buffer is shaped in: BCP 47's "undetermined", since a
+// block's language is not a layout input. Set explicitly, HarfBuzz never
+// makes its default language, which it builds on the first shaping of the
+// process from the locale (not thread-safe, its documentation says, unless
+// made before threads shape) and which would make sizes depend on the
+// locale. A local static: the first shaper's constructor makes it, and
+// everything after that, on any thread, happens after it was made.
+hb_language_t shapingLanguage() {
+  static const hb_language_t language = hb_language_from_string("und", -1);
+  return language;
+}
+
+}  // namespace
 
 struct TextShaper::Face {
   FT_Face ftFace = nullptr;
@@ -28,6 +43,7 @@ struct TextShaper::Face {
 
 TextShaper::TextShaper(std::string fontDirectory)
     : fontDirectory_(std::move(fontDirectory)) {
+  shapingLanguage();
   if (FT_Init_FreeType(&library_) != 0) {
     throw std::runtime_error("cannot initialise FreeType");
   }
@@ -83,6 +99,7 @@ void TextShaper::shape(std::string_view text, const std::string& fontFile,
   hb_buffer_clear_contents(buffer_);
   hb_buffer_add_utf8(buffer_, text.data(), static_cast<int>(text.size()), 0,
                      static_cast<int>(text.size()));
+  hb_buffer_set_language(buffer_, shapingLanguage());
   hb_buffer_guess_segment_properties(buffer_);
   const hb_feature_t kern{HB_TAG('k', 'e', 'r', 'n'), kerning ? 1U : 0U,
                           HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};

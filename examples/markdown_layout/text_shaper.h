@@ -23,6 +23,10 @@ namespace morvane::vesk::markdown_layout {
 //
 // Thread safety: none. FreeType libraries and faces and HarfBuzz buffers must
 // not be shared between threads: give each thread a TextShaper of its own.
+// Shapers on different threads need no synchronisation between them: the
+// one piece of process-wide state they use, the shaping language, is made
+// once by the first constructor (text is shaped in no particular language,
+// so sizes do not depend on the locale).
 class TextShaper {
  public:
   // `fontDirectory` is where font file names are opened.
