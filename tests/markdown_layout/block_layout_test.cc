@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -382,6 +383,52 @@ TEST_F(BlockLayoutTest, TableRowCostsWhatTheRowCosts) {
       EXPECT_EQ(implicit.width, explicitCells.width) << columns;
       EXPECT_EQ(implicit.height, explicitCells.height) << columns;
     }
+  }
+}
+
+// A table row measured as its own block measures what it measures in its
+// whole table, however it writes its pipes: rows with the same cells measure
+// the same whether they have both outer pipes, one or none, and the whole
+// table, measured as one block, is as wide as its widest row and as tall as
+// its rows together.
+TEST_F(BlockLayoutTest, RowMeasuresAsItDoesInItsWholeTable) {
+  struct Case {
+    std::string table;
+    std::vector<std::size_t> sameRows;  // rows written differently, same cells
+  };
+  const std::vector<Case> cases{
+      {"| h | i |\n|---|---|\n| wide cell | b |\nwide cell | b\n"
+       "| wide cell | b\nwide cell | b |\n",
+       {1, 2, 3, 4}},
+      {"h | i | j\n--|--|--\nx | yy | zzz\n| x | yy | zzz |\n", {1, 2}},
+      {"| h | i | j |\n|---|---|---|\n| only | two |\nonly | two\n"
+       "| only | two | |\n",
+       {1, 2, 3}},
+      {"| h | i |\n|---|---|\n| `x \\| y` | z |\n`x \\| y` | z\n", {1, 2}},
+      {"h | i\n-|-\n**bold** | *it*\n| **bold** | *it* |\n", {1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::vector<Block> rows = extractBlocks(c.table);
+    ASSERT_GT(rows.size(), c.sameRows.back());
+    double widest = 0.0;
+    double height = 0.0;
+    std::vector<CachedSize> sizes;
+    for (const Block& row : rows) {
+      ASSERT_TRUE(row.tableRow) << row.source;
+      sizes.push_back(measure(row, {}));
+      widest = std::max(widest, sizes.back().width);
+      height += sizes.back().height;
+    }
+    for (const std::size_t same : c.sameRows) {
+      const std::size_t first = c.sameRows.front();
+      EXPECT_EQ(sizes[same].width, sizes[first].width)
+          << rows[same].source << " against " << rows[first].source;
+      EXPECT_EQ(sizes[same].height, sizes[first].height) << rows[same].source;
+    }
+    const CachedSize whole = measure(paragraph(c.table), {});
+    EXPECT_EQ(whole.width, widest);
+    EXPECT_DOUBLE_EQ(whole.height, height);
   }
 }
 
