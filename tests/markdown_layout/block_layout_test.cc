@@ -326,7 +326,8 @@ TEST_F(BlockLayoutTest, StacksOfAttachedCharactersAreCappedWhenShaped) {
 // hold at once is bounded by a piece, not by the paragraph; pieces are cut
 // after a space, or else never between a character and its marks.
 TEST_F(BlockLayoutTest, LongTextIsShapedAndBrokenAPieceAtATime) {
-  constexpr std::size_t kPiece = 16 * 1024;  // the shaper's largest piece
+  constexpr std::size_t kPiece =
+      std::size_t{16} * 1024;  // the shaper's largest piece
   const std::string words = repeat("lorem ipsum dolor ", (1U << 20) / 18);
   MeasurementWork work;
   const ShapingWork before = shaper_.work();
