@@ -8,19 +8,29 @@ LineBreaker::LineBreaker(double maxWidth, double emptyLineHeight)
     : maxWidth_(maxWidth), emptyLineHeight_(emptyLineHeight) {}
 
 void LineBreaker::take(std::span<const Cluster> clusters) {
-  for (const Cluster& c : clusters) {
-    switch (c.kind) {
-      case ClusterKind::kSpace:
-        endWord();
-        addSpace(c);
-        break;
-      case ClusterKind::kHardBreak:
-        endWord();
-        hardBreak(c);
-        break;
-      case ClusterKind::kGlyphs:
-        addGlyphs(c);
-        break;
+  std::size_t i = 0;
+  while (i < clusters.size()) {
+    const Cluster& c = clusters[i];
+    if (c.kind == ClusterKind::kSpace) {
+      endWord();
+      addSpace(c);
+      ++i;
+    } else if (c.kind == ClusterKind::kHardBreak) {
+      endWord();
+      hardBreak(c);
+      ++i;
+    } else {
+      std::size_t end = i;
+      while (end < clusters.size() &&
+             clusters[end].kind == ClusterKind::kGlyphs) {
+        ++end;
+      }
+      if (end < clusters.size() && word_.empty() && !breakingWord_) {
+        addWord(clusters.subspan(i, end - i));  // begins and ends here
+      } else {
+        for (; i < end; ++i) addGlyphs(clusters[i]);
+      }
+      i = end;
     }
   }
 }
@@ -44,7 +54,23 @@ void LineBreaker::hardBreak(const Cluster& brk) {
 }
 
 // The word goes to a fresh line when it does not fit on this one, and is
-// broken between clusters when it does not fit on a fresh line either. Its
+// broken between clusters when it does not fit on a fresh line either.
+void LineBreaker::addWord(std::span<const Cluster> word) {
+  double width = 0.0;
+  double height = 0.0;
+  for (const Cluster& c : word) {
+    width += c.advance;
+    height = std::max(height, c.lineHeight);
+  }
+  if (hasGlyphs_ && !fits(width)) wrap();
+  if (fits(width)) {
+    place(width, height);
+    return;
+  }
+  for (const Cluster& c : word) placeBetweenClusters(c.advance, c.lineHeight);
+}
+
+// The same for a word that comes in batches, held back meanwhile. Its
 // width only grows, so both are known as soon as its clusters so far are
 // too wide, and the line does not change while the word is held back.
 void LineBreaker::addGlyphs(const Cluster& glyphs) {

@@ -48,12 +48,13 @@ struct LineBreaks {
 // follow an automatic wrap. There is always at least one line.
 //
 // Clusters are taken as they are shaped, so that a block's clusters are
-// never all held at once: a word is held back only until it is placed
-// whole, or until its clusters so far are wider than the line, from when on
-// it is broken between clusters as they come. (With advances of zero or
-// more, as shaping gives, that is the same as deciding on the whole word.)
-// What is held is one entry per change of advance or line height, so a
-// word of any number of like clusters costs one. Not thread-safe; pure.
+// never all held at once: a word that does not end in the batch it begins
+// in is held back only until it is placed whole, or until its clusters so far
+// are wider than the line, from when on it is broken between clusters as they
+// come. (With advances of zero or more, as shaping gives, that is the same as
+// deciding on the whole word.) What is held is one entry per change of advance
+// or line height, so a word of any number of like clusters costs one. Not
+// thread-safe; pure.
 class LineBreaker final : public ClusterSink {
  public:
   LineBreaker(double maxWidth, double emptyLineHeight);
@@ -76,6 +77,7 @@ class LineBreaker final : public ClusterSink {
   }
   void addSpace(const Cluster& space);
   void hardBreak(const Cluster& brk);
+  void addWord(std::span<const Cluster> word);
   void addGlyphs(const Cluster& glyphs);
   void endWord();
   void placeBetweenClusters(double advance, double lineHeight);

@@ -218,6 +218,13 @@ std::string_view TextShaper::withoutOverlongStacks(std::string_view text) {
   bool dropping = false;
   std::size_t copiedUpTo = 0;
   for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80U) {  // ASCII starts stacks
+      attached = 0;
+      ++work_.characters;
+      dropping = false;
+      ++i;
+      continue;
+    }
     const Decoded d = decodeUtf8(text.substr(i));
     attached = attaches(d.codePoint) ? attached + 1 : 0;
     if (attached > kMaxAttachedCharacters) {
