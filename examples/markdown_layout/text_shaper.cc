@@ -120,8 +120,9 @@ std::size_t pieceEnd(std::string_view text, std::size_t start,
                      std::size_t maxBytes) {
   if (text.size() - start <= maxBytes) return text.size();
   const std::size_t limit = start + maxBytes;
-  const std::size_t space = text.find_last_of(' ', limit - 1);
-  if (space != std::string_view::npos && space >= start) return space + 1;
+  // Searched within the piece only: text before it was searched already.
+  const std::size_t space = text.substr(start, maxBytes).rfind(' ');
+  if (space != std::string_view::npos) return start + space + 1;
   for (std::size_t cut = limit; cut > start + 1; --cut) {
     if ((static_cast<unsigned char>(text[cut]) & 0xC0U) != 0x80U &&
         !attaches(decodeUtf8(text.substr(cut)).codePoint)) {
