@@ -22,6 +22,12 @@ void forEachMarkdownLength(benchmark::internal::Benchmark* bench) {
 BENCHMARK(getHit)
     ->Name("MeasurementCache/get_hit")
     ->Apply(forEachMarkdownLength);
+BENCHMARK(getOrMeasureHit)
+    ->Name("MeasurementCache/get_or_measure_hit")
+    ->Apply(forEachMarkdownLength);
+BENCHMARK(setLimitsHalving)
+    ->Name("MeasurementCache/set_limits_halving")
+    ->Apply(forEachMarkdownLength);
 BENCHMARK(getMiss)
     ->Name("MeasurementCache/get_miss")
     ->Apply(forEachMarkdownLength);

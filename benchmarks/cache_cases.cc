@@ -96,6 +96,49 @@ void getHit(benchmark::State& state) {
   countEntries(state, keys.size());
 }
 
+void getOrMeasureHit(benchmark::State& state) {
+  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
+  const std::vector<MeasurementCacheKey>& keys = filled.stored;
+  std::size_t next = keys.size() *
+                     static_cast<std::size_t>(state.thread_index()) /
+                     static_cast<std::size_t>(state.threads());
+  std::uint64_t measured = 0;
+  for (auto _ : state) {
+    const CachedSize size = filled.cache.getOrMeasure(keys[next], [&] {
+      ++measured;
+      return CachedSize{2.0, 2.0};
+    });
+    benchmark::DoNotOptimize(size);
+    if (++next == keys.size()) next = 0;
+  }
+  if (measured != 0) state.SkipWithError("a stored key was measured");
+  state.SetItemsProcessed(state.iterations());
+  countEntries(state, keys.size());
+}
+
+void setLimitsHalving(benchmark::State& state) {
+  FilledCache filled(markdownBytesOf(state), 0);
+  const MeasurementCacheLimits full = filled.cache.limits();
+  const std::size_t held = filled.stored.size();
+  const MeasurementCacheLimits half{held / 2, full.byteBudget};
+  for (auto _ : state) {
+    filled.cache.setLimits(half);
+    state.PauseTiming();
+    if (filled.cache.entryCount() != held / 2) {
+      state.SkipWithError("shrinking did not evict half");
+      break;
+    }
+    filled.cache.setLimits(full);
+    for (const MeasurementCacheKey& key : filled.stored) {
+      filled.cache.set(key, {1.0, 1.0});
+    }
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<std::int64_t>(held - held / 2));
+  countEntries(state, held);
+}
+
 void getSetMix(benchmark::State& state) {
   FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
   const std::vector<MeasurementCacheKey>& keys = filled.stored;

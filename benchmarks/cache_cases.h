@@ -16,6 +16,14 @@ namespace morvane::vesk {
 // different key.
 void getHit(benchmark::State& state);
 
+// getOrMeasure() of stored keys as getHit reads them: what a caller pays for
+// asking through it when the key is there.
+void getOrMeasureHit(benchmark::State& state);
+
+// setLimits() halving the entry limit of a full cache, evicting its older
+// half (the refill between calls is not timed); items are evicted entries.
+void setLimitsHalving(benchmark::State& state);
+
 // Four get() hits to one set() update, of stored keys cycled through as in
 // getHit: the mix of a layout pass that mostly finds its measurements and
 // now and then remeasures one. Nothing is allocated or evicted.

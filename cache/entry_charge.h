@@ -16,10 +16,10 @@ inline constexpr std::uint64_t kEntryOverheadBytes = 280;
 // its six strings plus the fixed overhead. Depends on the key alone and reads
 // only six lengths.
 inline std::uint64_t entryCharge(const MeasurementCacheKey& key) noexcept {
-  const std::uint64_t stringBytes =
-      std::uint64_t{key.markdown.size()} + key.string1.size() +
-      key.string2.size() + key.string3.size() + key.string4.size() +
-      key.string5.size();
+  const std::uint64_t stringBytes = std::uint64_t{key.markdown.size()} +
+                                    key.string1.size() + key.string2.size() +
+                                    key.string3.size() + key.string4.size() +
+                                    key.string5.size();
   return 2 * (stringBytes + kEntryOverheadBytes);
 }
 

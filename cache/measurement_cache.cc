@@ -1,6 +1,8 @@
 #include "measurement_cache.h"
 
+#include <algorithm>
 #include <iterator>
+#include <stdexcept>
 #include <tuple>
 #include <utility>
 
@@ -11,12 +13,64 @@ MeasurementCache& MeasurementCache::shared() {
   return instance;
 }
 
-MeasurementCache::MeasurementCache() {
-  // Reserving for the most keys the index ever holds means it never rehashes,
-  // so the iterators kept in the slots stay valid. No other thread can see
-  // the cache yet; the lock only satisfies the analysis.
+MeasurementCache::MeasurementCache()
+    : MeasurementCache(MeasurementCacheLimits{}) {}
+
+MeasurementCache::MeasurementCache(MeasurementCacheLimits limits)
+    : byteBudget_(limits.byteBudget) {
+  const std::size_t capacity = indexCapacityFor(limits);
+  // No other thread can see the cache yet; the lock only satisfies the
+  // analysis.
   const SpinThenParkLockGuard lock(lock_);
-  index_.reserve(kMaxEntries);
+  index_.reserve(capacity);
+  indexCapacity_ = capacity;
+  limits_ = limits;
+}
+
+std::size_t MeasurementCache::indexCapacityFor(
+    const MeasurementCacheLimits& limits) {
+  if (limits.maxEntries == 0) {
+    throw std::invalid_argument("MeasurementCache: maxEntries must be >= 1");
+  }
+  if (limits.byteBudget < kSmallestEntryCharge) {
+    throw std::invalid_argument(
+        "MeasurementCache: byteBudget must be >= 560, the charge of an empty "
+        "key");
+  }
+  // Every entry is charged at least kSmallestEntryCharge, so the budget
+  // bounds the entries too.
+  const std::uint64_t byBudget = limits.byteBudget / kSmallestEntryCharge;
+  return byBudget < limits.maxEntries ? static_cast<std::size_t>(byBudget)
+                                      : limits.maxEntries;
+}
+
+MeasurementCacheLimits MeasurementCache::limits() const {
+  const SpinThenParkLockGuard lock(lock_);
+  return limits_;
+}
+
+void MeasurementCache::setLimits(MeasurementCacheLimits limits) {
+  const std::size_t capacity = indexCapacityFor(limits);
+  // Evicted slots, with their index entries, are freed after the lock is
+  // released, when `removed` goes out of scope.
+  EntryList removed;
+  const SpinThenParkLockGuard lock(lock_);
+  if (capacity > indexCapacity_) {
+    // A rehash that fails to allocate leaves the index as it was.
+    index_.reserve(capacity);
+    for (auto indexed = index_.begin(); indexed != index_.end(); ++indexed) {
+      indexed->second->indexed = indexed;
+    }
+    indexCapacity_ = capacity;
+  }
+  limits_ = limits;
+  byteBudget_.store(limits.byteBudget, std::memory_order_relaxed);
+  while (index_.size() > limits.maxEntries ||
+         accountedBytes_ > limits.byteBudget) {
+    ++(index_.size() > limits.maxEntries ? counters_.evictionsByEntryLimit
+                                         : counters_.evictionsByByteBudget);
+    moveOut(std::prev(entries_.end()), removed);
+  }
 }
 
 bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
@@ -36,13 +90,21 @@ bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
 
 void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   const std::uint64_t charge = entryCharge(key);
-  if (charge > kByteBudget) {
+  if (charge > byteBudget_.load(std::memory_order_relaxed)) {
     refusals_.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
-
   const SpinThenParkLockGuard lock(lock_);
+  storeLocked(probe, charge, size);
+}
+
+void MeasurementCache::storeLocked(const HashedKey& probe, std::uint64_t charge,
+                                   CachedSize size) {
+  if (charge > limits_.byteBudget) {
+    refusals_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   if (const auto found = index_.find(probe); found != index_.end()) {
     const EntryList::iterator slot = found->second;
     slot->entry.size = size;
@@ -52,16 +114,17 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   }
 
   // Room first, so that the new copies never coexist with the entries they
-  // displace. `key` may be the stored key of the very entry that eviction
+  // displace. The key may be the stored key of the very entry that eviction
   // reaches (a key holding a NaN is never found, so passing one back from
   // forEachEntry inserts anew): that slot is unindexed and uncharged like any
   // evicted one, but kept to serve as the new entry's list copy, which it
   // equals byte for byte.
+  const MeasurementCacheKey& key = probe.key;
   EntryList fresh;
-  while (!entries_.empty() && (index_.size() >= kMaxEntries ||
-                               accountedBytes_ + charge > kByteBudget)) {
-    ++(index_.size() >= kMaxEntries ? counters_.evictionsByEntryLimit
-                                    : counters_.evictionsByByteBudget);
+  while (!entries_.empty() && (index_.size() >= limits_.maxEntries ||
+                               accountedBytes_ + charge > limits_.byteBudget)) {
+    ++(index_.size() >= limits_.maxEntries ? counters_.evictionsByEntryLimit
+                                           : counters_.evictionsByByteBudget);
     if (&entries_.back().entry.key == &key) {
       accountedBytes_ -= charge;
       index_.erase(entries_.back().indexed);
@@ -89,6 +152,116 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
   ++counters_.insertions;
 }
 
+bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
+                                     PendingClaim& claim) {
+  bool counted = false;
+  for (;;) {
+    PendingClaim awaited;
+    {
+      const SpinThenParkLockGuard lock(lock_);
+      if (const auto found = index_.find(probe); found != index_.end()) {
+        if (!counted) ++counters_.hits;
+        const EntryList::iterator slot = found->second;
+        entries_.splice(entries_.begin(), entries_, slot);
+        out = slot->entry.size;
+        return true;
+      }
+      // A miss is counted once it is known how the call ends: by waiting,
+      // or by measuring under a record made beforehand.
+      PendingMeasurement* other = findPending(probe);
+      if ((other != nullptr || claim) && !counted) {
+        ++counters_.misses;
+        counted = true;
+      }
+      if (other != nullptr) {
+        ++other->waiters;
+        awaited = other->shared_from_this();
+      } else if (claim) {
+        claim->next = pending_;
+        if (pending_ != nullptr) pending_->previous = claim.get();
+        pending_ = claim.get();
+        return false;
+      }
+    }
+    if (!awaited) {
+      // Nobody stores or measures the key: make this caller's record without
+      // the lock, then look again, since another caller may come first.
+      claim = std::make_shared<PendingMeasurement>(probe.key, probe.hash);
+      continue;
+    }
+    std::uint32_t state = awaited->state.load(std::memory_order_acquire);
+    while (state == PendingMeasurement::kMeasuring) {
+      awaited->state.wait(PendingMeasurement::kMeasuring,
+                          std::memory_order_acquire);
+      state = awaited->state.load(std::memory_order_acquire);
+    }
+    if (state == PendingMeasurement::kMeasured) {
+      out = awaited->result;
+      return true;
+    }
+    // The measurement threw: go around, and measure if nobody else does.
+  }
+}
+
+void MeasurementCache::storeMeasured(const HashedKey& probe,
+                                     std::uint64_t charge, CachedSize size,
+                                     PendingClaim& claim) {
+  PendingMeasurement& pending = *claim;
+  pending.result = size;
+  // Publishes the result once the lock is released (the guard below goes
+  // first), also when storing it fails to allocate.
+  struct Publication {
+    explicit Publication(PendingMeasurement& published) : pending(published) {}
+    PendingMeasurement& pending;
+    bool wake = false;
+    Publication(const Publication&) = delete;
+    Publication& operator=(const Publication&) = delete;
+    ~Publication() {
+      pending.state.store(PendingMeasurement::kMeasured,
+                          std::memory_order_release);
+      if (wake) pending.state.notify_all();
+    }
+  } publication(pending);
+  const SpinThenParkLockGuard lock(lock_);
+  unlinkPending(pending);
+  counters_.waits += pending.waiters;
+  publication.wake = pending.waiters != 0;
+  storeLocked(probe, charge, size);
+}
+
+void MeasurementCache::abandonMeasurement(PendingClaim& claim) noexcept {
+  bool wake = false;
+  {
+    const SpinThenParkLockGuard lock(lock_);
+    unlinkPending(*claim);
+    wake = claim->waiters != 0;
+  }
+  claim->state.store(PendingMeasurement::kAbandoned, std::memory_order_release);
+  if (wake) claim->state.notify_all();
+}
+
+MeasurementCache::PendingMeasurement* MeasurementCache::findPending(
+    const HashedKey& probe) const {
+  for (PendingMeasurement* pending = pending_; pending != nullptr;
+       pending = pending->next) {
+    if (pending->hash == probe.hash && pending->key == probe.key) {
+      return pending;
+    }
+  }
+  return nullptr;
+}
+
+void MeasurementCache::unlinkPending(PendingMeasurement& pending) noexcept {
+  if (pending.previous != nullptr) {
+    pending.previous->next = pending.next;
+  } else {
+    pending_ = pending.next;
+  }
+  if (pending.next != nullptr) pending.next->previous = pending.previous;
+  pending.previous = nullptr;
+  pending.next = nullptr;
+}
+
 void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
   // Removed slots, with their index entries, are freed after the lock is
   // released, when `removed` goes out of scope. Until then `markdown` stays
@@ -114,6 +287,8 @@ void MeasurementCache::clear() noexcept {
   while (!entries_.empty()) moveOut(entries_.begin(), removed);
   counters_ = Counters{};
   refusals_.store(0, std::memory_order_relaxed);
+  measurements_.store(0, std::memory_order_relaxed);
+  measurementNanoseconds_.store(0, std::memory_order_relaxed);
 }
 
 std::uint64_t MeasurementCache::entryCount() const noexcept {
@@ -134,6 +309,10 @@ MeasurementCacheStats MeasurementCache::stats() const {
       .evictionsByEntryLimit = counters_.evictionsByEntryLimit,
       .evictionsByByteBudget = counters_.evictionsByByteBudget,
       .removals = counters_.removals,
+      .measurements = measurements_.load(std::memory_order_relaxed),
+      .measurementNanoseconds =
+          measurementNanoseconds_.load(std::memory_order_relaxed),
+      .waits = counters_.waits,
   };
 }
 

@@ -9,6 +9,16 @@
 
 namespace morvane::vesk {
 
+// What lock(events) tells of a contended acquisition, on the thread that
+// waits: spinning() at the start of each spin before parking, parking() each
+// time the thread is about to sleep in the kernel, having marked the lock as
+// having waiters. These do nothing; a test passes a type of its own with the
+// same two noexcept members, to count the events or to hold a waiter at one.
+struct NoLockEvents {
+  void spinning() noexcept {}
+  void parking() noexcept {}
+};
+
 // A non-recursive mutual-exclusion lock for short critical sections. A thread
 // that finds it held first spins for a bounded time (a few microseconds),
 // since the holder usually leaves within that; then it parks in the
@@ -21,7 +31,9 @@ namespace morvane::vesk {
 // understands. Locking cannot fail: nothing here throws or allocates. Unfair:
 // a spinning newcomer may overtake a parked waiter. Locking it twice from one
 // thread deadlocks; unlocking it from a thread that does not hold it is
-// undefined.
+// undefined. lock() and lock(events) run the same code; lock() passes
+// NoLockEvents, whose calls compile to nothing, so it costs what it would
+// without them (the same instructions).
 class VESK_CAPABILITY("mutex") SpinThenParkLock {
  public:
   SpinThenParkLock() = default;
@@ -31,6 +43,12 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
 
   void lock() noexcept VESK_ACQUIRE() {
     if (!try_lock()) lockContended();
+  }
+
+  // lock(), telling `events` of every spin and park (see NoLockEvents).
+  template <typename Events>
+  void lock(Events& events) noexcept VESK_ACQUIRE() {
+    if (!try_lock()) lockContended(events);
   }
 
   // Named as the Lockable requirement names it.
@@ -56,6 +74,21 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
     return state_.load(std::memory_order_relaxed) != kUnlocked;
   }
 
+  // Whether the lock is held and marked so that its release wakes a parked
+  // waiter, as every waiter marks it before it parks. A snapshot, like
+  // isLocked().
+  [[nodiscard]] bool isMarkedForWaiters() const noexcept {
+    return state_.load(std::memory_order_relaxed) == kLockedWithWaiters;
+  }
+
+  // Spins before parking: about 3 us on the AMD EPYC this was measured on
+  // (25 ns a pause), close to what parking and being woken costs a contended
+  // waiter (some 5 us with std::mutex). Spinning about as long as a park
+  // would cost keeps a waiter within about twice the best choice made in
+  // hindsight, whatever the holder does; it is also longer than the cache's
+  // usual critical sections and far shorter than a time slice.
+  static constexpr int kSpinLimit = 128;
+
  private:
   // kLockedWithWaiters is set by every thread that is about to park, and kept
   // by the thread that takes the lock after parking (another may still be
@@ -63,14 +96,6 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
   static constexpr std::uint32_t kUnlocked = 0;
   static constexpr std::uint32_t kLocked = 1;
   static constexpr std::uint32_t kLockedWithWaiters = 2;
-
-  // Pause instructions before parking: about 3 us on the AMD EPYC this was
-  // measured on (25 ns a pause), close to what parking and being woken costs
-  // a contended waiter (some 5 us with std::mutex). Spinning about as long as
-  // a park would cost keeps a waiter within about twice the best choice made
-  // in hindsight, whatever the holder does; it is also longer than the
-  // cache's usual critical sections and far shorter than a time slice.
-  static constexpr int kSpinLimit = 128;
 
   static void relaxCpu() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
@@ -82,10 +107,21 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
 #endif
   }
 
-  void lockContended() noexcept VESK_NO_THREAD_SAFETY_ANALYSIS {
+  void lockContended() noexcept {
+    NoLockEvents none;
+    lockContended(none);
+  }
+
+  // Always inlined, so that lockContended() is the one function it was
+  // before the events existed and the compiler's inlining of the cache's
+  // code around it does not change (measured: the same instruction counts).
+  template <typename Events>
+  [[gnu::always_inline]] void lockContended(Events& events) noexcept
+      VESK_NO_THREAD_SAFETY_ANALYSIS {
     // Test before test-and-set: reading the state keeps its cache line
     // shared while the holder works, where a failing exchange would take it.
     for (int spin = 0; spin < kSpinLimit; ++spin) {
+      events.spinning();
       relaxCpu();
       if (state_.load(std::memory_order_relaxed) == kUnlocked && try_lock()) {
         return;
@@ -93,6 +129,7 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
     }
     while (state_.exchange(kLockedWithWaiters, std::memory_order_acquire) !=
            kUnlocked) {
+      events.parking();
       state_.wait(kLockedWithWaiters, std::memory_order_relaxed);
     }
   }

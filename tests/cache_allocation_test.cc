@@ -32,19 +32,29 @@ MeasurementCacheKey twoLongStrings(char letter) {
   return key;
 }
 
-// Fails each allocation of one set() in turn, on a cache prepared afresh by
-// `prepare`, and checks what a failed set() must leave behind. Returns how
-// many allocations the set() makes when nothing fails.
+// The two calls that store a new key.
+void storeBySet(MeasurementCache& cache, const MeasurementCacheKey& key) {
+  cache.set(key, {5, 5});
+}
+void storeByMeasuring(MeasurementCache& cache, const MeasurementCacheKey& key) {
+  cache.getOrMeasure(key, [] { return CachedSize{5, 5}; });
+}
+
+// Fails each allocation of one store in turn, on a cache prepared afresh by
+// `prepare`, and checks what a failed store must leave behind. Returns how
+// many allocations the store makes when nothing fails.
 template <typename Prepare, typename AfterFailure>
-int failEachAllocationOfSet(Prepare prepare, const MeasurementCacheKey& key,
-                            AfterFailure afterFailure) {
+int failEachAllocationOf(void (*store)(MeasurementCache&,
+                                       const MeasurementCacheKey&),
+                         Prepare prepare, const MeasurementCacheKey& key,
+                         AfterFailure afterFailure) {
   for (int n = 1;; ++n) {
     MeasurementCache cache;
     prepare(cache);
     failNthAllocationOnThisThread(n);
     bool threw = false;
     try {
-      cache.set(key, {5, 5});
+      store(cache, key);
     } catch (const std::bad_alloc&) {
       threw = true;
     }
@@ -69,24 +79,30 @@ int failEachAllocationOfSet(Prepare prepare, const MeasurementCacheKey& key,
   }
 }
 
-TEST(MeasurementCacheAllocationFailure, InsertingSetLeavesTheCacheWhole) {
-  const int allocations = failEachAllocationOfSet(
-      [](MeasurementCache& cache) {
-        cache.set(twoLongStrings('a'), {1, 1});
-        cache.set(keyFor("small"), {2, 2});
-      },
-      twoLongStrings('b'),
-      [](MeasurementCache& cache) {
-        EXPECT_EQ(cache.entryCount(), 2u);
-        EXPECT_EQ(markdownsInOrder(cache),
-                  (std::vector<std::string>{"small", std::string(kMiB, 'a')}));
-      });
-  // Index node and list node, two strings in each of the two key copies.
-  EXPECT_EQ(allocations, 6);
+TEST(MeasurementCacheAllocationFailure, InsertingStoreLeavesTheCacheWhole) {
+  const auto prepare = [](MeasurementCache& cache) {
+    cache.set(twoLongStrings('a'), {1, 1});
+    cache.set(keyFor("small"), {2, 2});
+  };
+  const auto afterFailure = [](MeasurementCache& cache) {
+    EXPECT_EQ(cache.entryCount(), 2u);
+    EXPECT_EQ(markdownsInOrder(cache),
+              (std::vector<std::string>{"small", std::string(kMiB, 'a')}));
+    EXPECT_EQ(cache.stats().waits, 0u);
+  };
+  // Index node and list node, two strings in each of the two key copies;
+  // measuring first makes the record other callers would wait on.
+  EXPECT_EQ(failEachAllocationOf(storeBySet, prepare, twoLongStrings('b'),
+                                 afterFailure),
+            6);
+  EXPECT_EQ(failEachAllocationOf(storeByMeasuring, prepare, twoLongStrings('b'),
+                                 afterFailure),
+            7);
 }
 
 TEST(MeasurementCacheAllocationFailure, EvictingSetLeavesTheCacheWhole) {
-  const int allocations = failEachAllocationOfSet(
+  const int allocations = failEachAllocationOf(
+      storeBySet,
       [](MeasurementCache& cache) {
         cache.set(twoLongStrings('a'), {1, 1});
         cache.set(twoLongStrings('b'), {1, 1});
@@ -112,12 +128,35 @@ TEST(MeasurementCacheAllocations, HitsAndRefusalsAllocateNothing) {
   EXPECT_TRUE(cache.get(key, out));
   EXPECT_FALSE(cache.get(absent, out));
   cache.set(key, {2, 2});  // update
+  EXPECT_EQ(cache.getOrMeasure(key, [] { return CachedSize{9, 9}; }).width, 2);
   EXPECT_EQ(allocationsOnThisThread(), before);
 
   const MeasurementCacheKey oversized = keyOfLength(5 * kMiB, 'o');
   before = allocationsOnThisThread();
   cache.set(oversized, {3, 3});
+  EXPECT_EQ(cache.getOrMeasure(oversized,
+                               [] {
+                                 return CachedSize{4, 4};
+                               })
+                .width,
+            4);
   EXPECT_EQ(allocationsOnThisThread(), before);
+}
+
+TEST(MeasurementCacheAllocationFailure,
+     GrowingTheIndexChangesNothingIfItFails) {
+  MeasurementCache cache;
+  for (int i = 0; i < 6; ++i) cache.set(keyFor(std::to_string(i)), {1, 1});
+  const std::vector<std::string> order = markdownsInOrder(cache);
+  failNthAllocationOnThisThread(1);
+  EXPECT_THROW(cache.setLimits({100000, 64 * kMiB}), std::bad_alloc);
+  EXPECT_TRUE(disarmAllocationFailure());
+  EXPECT_EQ(cache.limits(), MeasurementCacheLimits{});
+  EXPECT_EQ(markdownsInOrder(cache), order);
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+  cache.setLimits({100000, 64 * kMiB});
+  EXPECT_EQ(markdownsInOrder(cache), order);
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
 }
 
 TEST(MeasurementCacheAllocations, InsertingSetMakesOnlyTheTwoCopies) {
@@ -191,7 +230,12 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     4, 8},
         RemovalCase{"Clear", [](MeasurementCache& cache) { cache.clear(); }, 0,
-                    24}),
+                    24},
+        RemovalCase{"ShrinkingLimits",
+                    [](MeasurementCache& cache) {
+                      cache.setLimits({2, MeasurementCache::kByteBudget});
+                    },
+                    2, 16}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A cache prepared for one set(), and the key that set() stores: `key` may
@@ -199,6 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
 // is filled.
 struct HeapDuringSetCase {
   const char* name;
+  MeasurementCacheLimits limits;
   std::function<const MeasurementCacheKey&(MeasurementCache&,
                                            std::vector<MeasurementCacheKey>&)>
       prepare;
@@ -214,7 +259,7 @@ class HeapDuringSetTest : public ::testing::TestWithParam<HeapDuringSetCase> {};
 constexpr std::int64_t kNodeAllowance = 1024;
 
 TEST_P(HeapDuringSetTest, NeverHoldsMoreThanTheLargerOfBeforeAndAfter) {
-  MeasurementCache cache;
+  MeasurementCache cache(GetParam().limits);
   std::vector<MeasurementCacheKey> keys;
   const MeasurementCacheKey& key = GetParam().prepare(cache, keys);
   const std::int64_t before = liveBytesOnThisThread();
@@ -244,18 +289,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HeapDuringSetCase{
             "KeyOfExactlyTheBudgetEvictsEverything",
+            {},
             [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
                 -> const MeasurementCacheKey& {
               return threeMiBKeysThen(cache, keys, keyOfLength(4194024, 'x'));
             }},
         HeapDuringSetCase{
             "FourthMiBKeyEvictsOne",
+            {},
             [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
                 -> const MeasurementCacheKey& {
               return threeMiBKeysThen(cache, keys, keyOfLength(kMiB, 'd'));
             }},
         HeapDuringSetCase{
             "EntryLimitEvictsOne",
+            {},
             [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
                 -> const MeasurementCacheKey& {
               for (int i = 0; i < 512; ++i) {
@@ -270,6 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
             // key of the least recently used entry inserts it anew and
             // evicts the entry that owns the argument.
             "StoredNaNKeyPassedBackEvictsItsOwnEntry",
+            {},
             [](MeasurementCache& cache, std::vector<MeasurementCacheKey>&)
                 -> const MeasurementCacheKey& {
               MeasurementCacheKey nan = keyOfLength(kMiB, 'n');
@@ -283,6 +332,29 @@ INSTANTIATE_TEST_SUITE_P(
                     oldest = &entry.key;
                   });
               return *oldest;
+            }},
+        // The same promise at other limits: 3 MiB holds one 1-MiB key, so
+        // the second evicts the first; 64 entries fill before the budget.
+        HeapDuringSetCase{
+            "SmallerBudgetEvictsForBytes",
+            {64, 3 * kMiB},
+            [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
+                -> const MeasurementCacheKey& {
+              cache.set(keyOfLength(kMiB, 'a'), {1, 1});
+              keys.push_back(keyOfLength(kMiB, 'b'));
+              return keys.back();
+            }},
+        HeapDuringSetCase{
+            "SmallerEntryLimitEvictsOne",
+            {64, 3 * kMiB},
+            [](MeasurementCache& cache, std::vector<MeasurementCacheKey>& keys)
+                -> const MeasurementCacheKey& {
+              for (int i = 0; i < 64; ++i) {
+                cache.set(keyFor(std::string(4096, 'k') + std::to_string(i)),
+                          {1, 1});
+              }
+              keys.push_back(keyFor(std::string(4096, 'k') + "new"));
+              return keys.back();
             }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,5 +1,6 @@
 #include "tests/cache_audit.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace morvane::vesk {
@@ -12,13 +13,32 @@ namespace morvane::vesk {
            << entries.size() << " entries listed but " << index.size()
            << " indexed (entryCount " << cache_.entryCount() << ")";
   }
-  if (index.size() > MeasurementCache::kMaxEntries) {
-    return ::testing::AssertionFailure() << index.size() << " entries stored";
-  }
-  if (index.bucket_count() <= MeasurementCache::kMaxEntries) {
+  const MeasurementCacheLimits limits = cache_.limits_;
+  if (index.size() > limits.maxEntries) {
     return ::testing::AssertionFailure()
-           << "index has only " << index.bucket_count()
-           << " buckets and would rehash before the entry limit";
+           << index.size() << " entries stored, limit " << limits.maxEntries;
+  }
+  // The most entries the limits let it hold, counting each at the smallest
+  // charge there is.
+  const std::uint64_t mostEntries = std::min<std::uint64_t>(
+      limits.maxEntries, limits.byteBudget / kSmallestEntryCharge);
+  if (cache_.indexCapacity_ < mostEntries ||
+      static_cast<double>(index.bucket_count()) * index.max_load_factor() <
+          static_cast<double>(cache_.indexCapacity_)) {
+    return ::testing::AssertionFailure()
+           << "index has " << index.bucket_count() << " buckets for "
+           << cache_.indexCapacity_ << " keys, limits allow " << mostEntries
+           << ": it would rehash inside a store";
+  }
+  if (cache_.byteBudget_.load() != limits.byteBudget) {
+    return ::testing::AssertionFailure()
+           << "the budget read without the lock is "
+           << cache_.byteBudget_.load() << ", the limits' "
+           << limits.byteBudget;
+  }
+  if (cache_.pending_ != nullptr) {
+    return ::testing::AssertionFailure()
+           << "a measurement is still listed as in progress";
   }
   std::uint64_t charged = 0;
   std::unordered_set<const void*> indexEntriesSeen;
@@ -52,10 +72,19 @@ namespace morvane::vesk {
            << "accounted " << cache_.accountedBytes_ << " bytes, entries cost "
            << charged;
   }
-  if (charged > MeasurementCache::kByteBudget) {
+  if (charged > limits.byteBudget) {
     return ::testing::AssertionFailure() << charged << " bytes over budget";
   }
   return ::testing::AssertionSuccess();
+}
+
+std::uint64_t MeasurementCacheInspector::waitingFor(
+    const MeasurementCacheKey& key) const {
+  const MeasurementCache::HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
+  const SpinThenParkLockGuard lock(cache_.lock_);
+  const MeasurementCache::PendingMeasurement* pending =
+      cache_.findPending(probe);
+  return pending != nullptr ? pending->waiters : 0;
 }
 
 }  // namespace morvane::vesk

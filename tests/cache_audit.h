@@ -30,6 +30,11 @@ class MeasurementCacheInspector {
   [[nodiscard]] ::testing::AssertionResult invariantsHold() const
       VESK_NO_THREAD_SAFETY_ANALYSIS;
 
+  // How many callers wait for the measurement in progress of a key equal to
+  // `key` (0 when none runs). Takes the cache's lock, so it may be called
+  // while other threads use the cache.
+  [[nodiscard]] std::uint64_t waitingFor(const MeasurementCacheKey& key) const;
+
   // The cache's lock, for tests that hold it themselves or check whether it
   // is held at some point of an operation.
   [[nodiscard]] SpinThenParkLock& lock() const { return cache_.lock_; }

@@ -64,42 +64,77 @@ void fullByCount(MeasurementCache& cache) {
 
 INSTANTIATE_TEST_SUITE_P(
     MeasurementCache, HashCountTest,
-    ::testing::Values(HashCountCase{"InsertingSet", nothing,
-                                    [](MeasurementCache& cache) {
-                                      cache.set(keyFor("new"), {2, 2});
-                                    },
-                                    1},
-                      HashCountCase{"UpdatingSet", oneStored,
-                                    [](MeasurementCache& cache) {
-                                      cache.set(keyFor("stored"), {2, 2});
-                                    },
-                                    1},
-                      HashCountCase{"EvictingSet", fullByCount,
-                                    [](MeasurementCache& cache) {
-                                      cache.set(keyFor("new"), {2, 2});
-                                    },
-                                    1},
-                      HashCountCase{
-                          "RefusedSet", oneStored,
-                          [](MeasurementCache& cache) {
-                            cache.set(
-                                keyOfLength(MeasurementCache::kByteBudget, 'o'),
-                                {2, 2});
-                          },
-                          0},
-                      HashCountCase{"GetHit", oneStored,
-                                    [](MeasurementCache& cache) {
-                                      CachedSize out;
-                                      EXPECT_TRUE(
-                                          cache.get(keyFor("stored"), out));
-                                    },
-                                    1},
-                      HashCountCase{"RemoveMatchingMarkdown", fullByCount,
-                                    [](MeasurementCache& cache) {
-                                      cache.removeMatchingMarkdown("7");
-                                      EXPECT_EQ(cache.entryCount(), 511u);
-                                    },
-                                    0}),
+    ::testing::Values(
+        HashCountCase{"InsertingSet", nothing,
+                      [](MeasurementCache& cache) {
+                        cache.set(keyFor("new"), {2, 2});
+                      },
+                      1},
+        HashCountCase{"UpdatingSet", oneStored,
+                      [](MeasurementCache& cache) {
+                        cache.set(keyFor("stored"), {2, 2});
+                      },
+                      1},
+        HashCountCase{"EvictingSet", fullByCount,
+                      [](MeasurementCache& cache) {
+                        cache.set(keyFor("new"), {2, 2});
+                      },
+                      1},
+        HashCountCase{"RefusedSet", oneStored,
+                      [](MeasurementCache& cache) {
+                        cache.set(
+                            keyOfLength(MeasurementCache::kByteBudget, 'o'),
+                            {2, 2});
+                      },
+                      0},
+        HashCountCase{"GetHit", oneStored,
+                      [](MeasurementCache& cache) {
+                        CachedSize out;
+                        EXPECT_TRUE(cache.get(keyFor("stored"), out));
+                      },
+                      1},
+        HashCountCase{"MeasuringMissThatEvicts", fullByCount,
+                      [](MeasurementCache& cache) {
+                        cache.getOrMeasure(keyFor("new"), [] {
+                          return CachedSize{2, 2};
+                        });
+                      },
+                      1},
+        HashCountCase{"MeasuringHit", oneStored,
+                      [](MeasurementCache& cache) {
+                        cache.getOrMeasure(keyFor("stored"), [] {
+                          return CachedSize{2, 2};
+                        });
+                      },
+                      1},
+        HashCountCase{"RefusedMeasuring", oneStored,
+                      [](MeasurementCache& cache) {
+                        cache.getOrMeasure(
+                            keyOfLength(MeasurementCache::kByteBudget, 'o'),
+                            [] {
+                              return CachedSize{2, 2};
+                            });
+                      },
+                      0},
+        HashCountCase{"ShrinkingLimits", fullByCount,
+                      [](MeasurementCache& cache) {
+                        cache.setLimits({100, MeasurementCache::kByteBudget});
+                        EXPECT_EQ(cache.entryCount(), 100u);
+                      },
+                      0},
+        HashCountCase{
+            "GrowingLimits", fullByCount,
+            [](MeasurementCache& cache) {
+              cache.setLimits({5000, 8 * MeasurementCache::kByteBudget});
+              EXPECT_EQ(cache.entryCount(), 512u);
+            },
+            0},
+        HashCountCase{"RemoveMatchingMarkdown", fullByCount,
+                      [](MeasurementCache& cache) {
+                        cache.removeMatchingMarkdown("7");
+                        EXPECT_EQ(cache.entryCount(), 511u);
+                      },
+                      0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A key that counts how often it is compared, with a hash beside it, in the

@@ -1,8 +1,8 @@
-// Records histories of concurrent calls on one cache and checks that each is
-// linearizable: some order of the calls, keeping every call that returned
-// before another began ahead of it, gives on the sequential reference model
-// exactly the results the threads saw and exactly the final contents, in
-// recency order, that the cache holds.
+// Records histories of concurrent calls on one cache, its limits changing
+// among them, and checks that each is linearizable: some order of the calls,
+// keeping every call that returned before another began ahead of it, gives on
+// the sequential reference model exactly the results the threads saw and
+// exactly the final contents, in recency order, that the cache holds.
 
 #include <gtest/gtest.h>
 
@@ -56,17 +56,25 @@ std::vector<MeasurementCacheKey> contendedKeys() {
   return keys;
 }
 
-enum class Operation { kGet, kSet, kRemove };
+enum class Operation { kGet, kSet, kRemove, kGetOrMeasure, kSetLimits };
+
+// The limits kSetLimits chooses between, by the call's key: the default, and
+// smaller ones that evict by count and by bytes from a cache the Filler kept
+// full.
+constexpr std::array<MeasurementCacheLimits, 2> kLimits = {
+    MeasurementCacheLimits{},
+    MeasurementCacheLimits{509, MeasurementCache::kByteBudget - 600 * kKiB}};
 
 struct Call {
   Operation operation;
-  int key;           // into contendedKeys()
-  CachedSize value;  // stored by kSet; unique to the call
+  int key;           // into contendedKeys(), or kLimits for kSetLimits
+  CachedSize value;  // stored by kSet, measured by kGetOrMeasure; unique
   // Ticks of one clock shared by all threads, taken just before the call and
   // just after it returned.
   std::uint64_t invoked = 0;
   std::uint64_t responded = 0;
-  // What a kGet saw.
+  // What a kGet saw; for kGetOrMeasure, whether it returned without
+  // measuring (a hit, or another caller's measurement).
   bool hit = false;
   CachedSize out{-1, -1};
 };
@@ -84,6 +92,18 @@ void run(const std::vector<MeasurementCacheKey>& keys, MeasurementCache& cache,
       break;
     case Operation::kRemove:
       cache.removeMatchingMarkdown(keys[call.key].markdown);
+      break;
+    case Operation::kGetOrMeasure: {
+      bool measured = false;
+      call.out = cache.getOrMeasure(keys[call.key], [&] {
+        measured = true;
+        return call.value;
+      });
+      call.hit = !measured;
+      break;
+    }
+    case Operation::kSetLimits:
+      cache.setLimits(kLimits[static_cast<std::size_t>(call.key)]);
       break;
   }
 }
@@ -104,6 +124,24 @@ bool replay(const std::vector<MeasurementCacheKey>& keys, ReferenceCache& model,
     case Operation::kRemove:
       model.removeMatchingMarkdown(keys[call.key].markdown);
       return true;
+    case Operation::kGetOrMeasure: {
+      // A call that measured missed when it looked and stored when it was
+      // done, with other calls possibly between: it takes effect as a store
+      // of its own value. One that did not measure takes effect as a hit,
+      // on the entry stored by the call it waited for if it waited.
+      if (!call.hit) {
+        model.set(keys[call.key], call.value);
+        return sameSize(call.out, call.value);
+      }
+      CachedSize out{-1, -1};
+      return model.get(keys[call.key], out) && sameSize(out, call.out);
+    }
+    case Operation::kSetLimits: {
+      const MeasurementCacheLimits& limits =
+          kLimits[static_cast<std::size_t>(call.key)];
+      model.setLimits(limits.maxEntries, limits.byteBudget);
+      return true;
+    }
   }
   return false;
 }
@@ -180,7 +218,8 @@ class LinearizationSearch {
 };
 
 std::string describe(const History& history) {
-  static constexpr std::array<const char*, 3> kNames{"get", "set", "remove"};
+  static constexpr std::array<const char*, 5> kNames{
+      "get", "set", "remove", "getOrMeasure", "setLimits"};
   std::ostringstream out;
   for (std::size_t t = 0; t < history.size(); ++t) {
     out << "thread " << t << ":";
@@ -188,8 +227,12 @@ std::string describe(const History& history) {
       out << " [" << call.invoked << "-" << call.responded << "] "
           << kNames[static_cast<std::size_t>(call.operation)] << "(key "
           << call.key;
-      if (call.operation == Operation::kSet) out << ", " << call.value.height;
-      if (call.operation == Operation::kGet) {
+      if (call.operation == Operation::kSet ||
+          call.operation == Operation::kGetOrMeasure) {
+        out << ", " << call.value.height;
+      }
+      if (call.operation == Operation::kGet ||
+          call.operation == Operation::kGetOrMeasure) {
         out << ") -> " << (call.hit ? "hit " : "miss ") << call.out.height;
       } else {
         out << ")";
@@ -241,6 +284,8 @@ TEST(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
   std::uint64_t evictedForBytes = 0;
 
   for (int round = 0; round < kHistories; ++round) {
+    cache.setLimits(kLimits[0]);
+    model.setLimits(kLimits[0].maxEntries, kLimits[0].byteBudget);
     filler.topUp(cache, model);
     ASSERT_TRUE(sameContents(model, [&] {
       std::vector<StoredEntry> stored;
@@ -257,10 +302,14 @@ TEST(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
       calls.resize(2 + random() % 2);
       for (Call& call : calls) {
         const unsigned kind = random() % 20;
-        call.operation = kind < 9    ? Operation::kGet
-                         : kind < 17 ? Operation::kSet
+        call.operation = kind < 7    ? Operation::kGet
+                         : kind < 13 ? Operation::kSet
+                         : kind < 16 ? Operation::kGetOrMeasure
+                         : kind < 18 ? Operation::kSetLimits
                                      : Operation::kRemove;
-        call.key = static_cast<int>(random() % keys.size());
+        call.key = static_cast<int>(
+            random() % (call.operation == Operation::kSetLimits ? kLimits.size()
+                                                                : keys.size()));
         call.value = {static_cast<double>(round), double(++callNumber)};
       }
     }

@@ -75,7 +75,7 @@ bool ReferenceCache::get(const MeasurementCacheKey& key, CachedSize& out) {
 
 void ReferenceCache::set(const MeasurementCacheKey& key, CachedSize size) {
   const std::uint64_t charge = referenceCharge(key);
-  if (charge > kByteBudget) {
+  if (charge > byteBudget_) {
     ++counts_.refused;
     return;
   }
@@ -86,14 +86,33 @@ void ReferenceCache::set(const MeasurementCacheKey& key, CachedSize size) {
     return;
   }
   while (!entries_.empty() &&
-         (entries_.size() >= kMaxEntries || bytes() + charge > kByteBudget)) {
-    ++(entries_.size() >= kMaxEntries ? counts_.evictedForCount
+         (entries_.size() >= maxEntries_ || bytes() + charge > byteBudget_)) {
+    ++(entries_.size() >= maxEntries_ ? counts_.evictedForCount
                                       : counts_.evictedForBytes);
     entries_.pop_back();
   }
   entries_.insert(
       entries_.begin(),
       Entry{std::make_shared<const MeasurementCacheKey>(key), size});
+}
+
+CachedSize ReferenceCache::getOrMeasure(const MeasurementCacheKey& key,
+                                        CachedSize measured) {
+  CachedSize stored;
+  if (get(key, stored)) return stored;
+  set(key, measured);
+  return measured;
+}
+
+void ReferenceCache::setLimits(std::size_t maxEntries,
+                               std::uint64_t byteBudget) {
+  maxEntries_ = maxEntries;
+  byteBudget_ = byteBudget;
+  while (entries_.size() > maxEntries_ || bytes() > byteBudget_) {
+    ++(entries_.size() > maxEntries_ ? counts_.evictedForCount
+                                     : counts_.evictedForBytes);
+    entries_.pop_back();
+  }
 }
 
 void ReferenceCache::removeMatchingMarkdown(const std::string& markdown) {

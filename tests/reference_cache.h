@@ -46,8 +46,16 @@ class ReferenceCache {
     CachedSize size;
   };
 
+  ReferenceCache() = default;
+  ReferenceCache(std::size_t maxEntries, std::uint64_t byteBudget)
+      : maxEntries_(maxEntries), byteBudget_(byteBudget) {}
+
   bool get(const MeasurementCacheKey& key, CachedSize& out);
   void set(const MeasurementCacheKey& key, CachedSize size);
+  // get(), and on a miss set(key, measured); returns what the caller gets.
+  CachedSize getOrMeasure(const MeasurementCacheKey& key, CachedSize measured);
+  // New limits (usable ones only): evicts from the back until both hold.
+  void setLimits(std::size_t maxEntries, std::uint64_t byteBudget);
   void removeMatchingMarkdown(const std::string& markdown);
   void clear() { entries_.clear(); }
 
@@ -58,7 +66,7 @@ class ReferenceCache {
   // What set() has done so far, for the fuzzer's run statistics.
   struct Counts {
     std::uint64_t refused = 0;          // keys charged over the budget
-    std::uint64_t evictedForCount = 0;  // evicted while 512 were stored
+    std::uint64_t evictedForCount = 0;  // evicted for the entry limit
     std::uint64_t evictedForBytes = 0;  // evicted to fit the byte budget
   };
   [[nodiscard]] const Counts& counts() const { return counts_; }
@@ -68,6 +76,8 @@ class ReferenceCache {
   [[nodiscard]] std::size_t find(const MeasurementCacheKey& key) const;
   void moveToFront(std::size_t position);
 
+  std::size_t maxEntries_ = kMaxEntries;
+  std::uint64_t byteBudget_ = kByteBudget;
   std::vector<Entry> entries_;
   Counts counts_;
 };

@@ -89,32 +89,24 @@ class Extractor {
         definedLabels_(std::move(definedLabels)),
         lineOffset_(lineOffset) {}
 
-  // Adds the top-level nodes of the parse of the document, in order.
+  // Adds the top-level nodes of the parse of the document, in order. Each
+  // block ends at the latest on the line before the next node opens: the
+  // parser's own end line is one too late for a leaf it closes only on
+  // reading the next line (a setext heading, a fence in a container that
+  // a lazy line ends).
   void addTopLevel(cmark_node* node) {
-    for (; node != nullptr; node = cmark_node_next(node)) {
-      const std::string_view type = nodeTypeName(node);
-      if (cmark_node_get_type(node) == CMARK_NODE_LIST) {
-        for (cmark_node* item = cmark_node_first_child(node); item != nullptr;
-             item = cmark_node_next(item)) {
-          add(BlockKind::kListItem, firstLineOf(item), lastLineOf(item));
+    std::vector<cmark_node*> nodes;
+    for (; node != nullptr; node = cmark_node_next(node)) nodes.push_back(node);
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      int bound = lineCount();
+      for (std::size_t j = i + 1; j < nodes.size(); ++j) {
+        const int opening = openingLine(nodes[j]);
+        if (opening >= 1) {
+          bound = opening - 1;
+          break;
         }
-      } else if (type == "table") {
-        addTable(node);
-      } else {
-        int first = firstLineOf(node);
-        int last = lastLineOf(node);
-        if (first < 1) {
-          // A paragraph a table was cut from has lost its position (the
-          // table took it over): it is the lines without a blank one that
-          // end above the table's header row.
-          cmark_node* next = cmark_node_next(node);
-          const int floor = blocks_.empty() ? 0 : blocks_.back().lastLine;
-          last = next != nullptr ? firstLineOf(next) - 1 : lineCount();
-          first = last;
-          while (first - 1 > floor && !isBlank(line(first - 1))) --first;
-        }
-        add(kindOf(node), first, last);
       }
+      addNode(nodes[i], bound);
     }
   }
 
@@ -140,17 +132,60 @@ class Extractor {
     }
   }
 
-  // A node's line in the document, 0 where the parser gave none.
-  [[nodiscard]] int documentLine(int parserLine) const {
-    return parserLine > lineOffset_ ? parserLine - lineOffset_ : 0;
+  static bool isTable(cmark_node* node) {
+    return nodeTypeName(node) == "table";
+  }
+
+  static bool isFenced(cmark_node* node) {
+    int length = 0;
+    int offset = 0;
+    char character = 0;
+    return cmark_node_get_type(node) == CMARK_NODE_CODE_BLOCK &&
+           cmark_node_get_fenced(node, &length, &offset, &character) != 0;
+  }
+
+  // Lines of `text`, each ended by "\n", "\r\n" or a lone "\r", the last
+  // one possibly by nothing.
+  static int countLines(std::string_view text) {
+    int lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\n' ||
+          (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+        ++lines;
+      }
+    }
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r') ++lines;
+    return lines;
   }
 
   static int literalLines(cmark_node* node) {
     const char* literal = cmark_node_get_literal(node);
-    const std::string_view text = literal != nullptr ? literal : "";
-    const auto breaks =
-        static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    return text.empty() || text.back() == '\n' ? breaks : breaks + 1;
+    return countLines(literal != nullptr ? literal : "");
+  }
+
+  // The lines of a paragraph's or heading's text, without the link
+  // reference definitions the parser took from its start.
+  static int contentLines(cmark_node* node) {
+    const char* content = cmark_node_get_string_content(node);
+    return std::max(countLines(content != nullptr ? content : ""), 1);
+  }
+
+  // A node's line in the document, 0 where the parser gave none.
+  [[nodiscard]] int documentLine(int parserLine) const {
+    return parserLine > lineOffset_ ? parserLine - lineOffset_ : 0;
+  }
+  [[nodiscard]] int startLine(cmark_node* node) const {
+    return documentLine(cmark_node_get_start_line(node));
+  }
+  [[nodiscard]] int endLine(cmark_node* node) const {
+    return std::min(documentLine(cmark_node_get_end_line(node)), lineCount());
+  }
+
+  // The line a top-level node opens on: no later than its first line, and
+  // after every line of the blocks before it. 0 for the paragraph a table
+  // was cut from, which has no position.
+  [[nodiscard]] int openingLine(cmark_node* node) const {
+    return isTable(node) ? tableHeaderLine(node) : startLine(node);
   }
 
   // The table's header row is on the line above its delimiter row, which
@@ -160,58 +195,109 @@ class Extractor {
     cmark_node* firstBody =
         header != nullptr ? cmark_node_next(header) : nullptr;
     const int delimiter =
-        firstBody != nullptr
-            ? documentLine(cmark_node_get_start_line(firstBody)) - 1
-            : documentLine(cmark_node_get_end_line(table));
+        firstBody != nullptr ? startLine(firstBody) - 1 : endLine(table);
     return delimiter - 1;
   }
 
-  [[nodiscard]] int firstLineOf(cmark_node* node) const {
-    if (nodeTypeName(node) == "table") return tableHeaderLine(node);
-    return documentLine(cmark_node_get_start_line(node));
+  // `line` is an ATX heading's: up to three spaces, one to six '#', then a
+  // space, a tab or the line's end.
+  static bool isAtxHeadingLine(std::string_view line) {
+    const std::size_t hashes = line.find_first_not_of(' ');
+    if (hashes == std::string_view::npos || hashes > 3) return false;
+    const std::size_t after = line.find_first_not_of('#', hashes);
+    const std::size_t count =
+        (after == std::string_view::npos ? line.size() : after) - hashes;
+    return count >= 1 && count <= 6 &&
+           (after == std::string_view::npos || line[after] == ' ' ||
+            line[after] == '\t');
   }
 
-  // The last line of a leaf block, corrected where cmark-gfm's end line is
-  // off: an HTML block, and an indented code block, end where their
-  // literal's lines do (the parser ends the first before the line holding
-  // its end marker, the second after the blank lines that follow it).
-  [[nodiscard]] int lastLineOfLeaf(cmark_node* node) const {
-    const int start = documentLine(cmark_node_get_start_line(node));
+  // Adds the block or blocks of one top-level node, which ends on line
+  // `bound` at the latest.
+  void addNode(cmark_node* node, int bound) {
+    const int floor = blocks_.empty() ? 0 : blocks_.back().lastLine;
+    if (cmark_node_get_type(node) == CMARK_NODE_LIST) {
+      for (cmark_node* item = cmark_node_first_child(node); item != nullptr;
+           item = cmark_node_next(item)) {
+        cmark_node* next = cmark_node_next(item);
+        const int itemBound = next != nullptr ? startLine(next) - 1 : bound;
+        const int first = startLine(item);
+        add(BlockKind::kListItem, first, containerLastLine(item, itemBound));
+      }
+      return;
+    }
+    if (isTable(node)) {
+      addTable(node);
+      return;
+    }
+    const int start = startLine(node);
+    int first = start;
+    int last = std::min(endLine(node), bound);
     switch (cmark_node_get_type(node)) {
-      case CMARK_NODE_HTML_BLOCK:
-        return start + std::max(literalLines(node), 1) - 1;
-      case CMARK_NODE_CODE_BLOCK: {
-        int length = 0;
-        int offset = 0;
-        char character = 0;
-        if (cmark_node_get_fenced(node, &length, &offset, &character) == 0) {
-          return start + std::max(literalLines(node), 1) - 1;
+      case CMARK_NODE_BLOCK_QUOTE:
+        last = containerLastLine(node, bound);
+        break;
+      case CMARK_NODE_PARAGRAPH:
+        // The definitions the parser took from the paragraph's start are
+        // lines of no block; a paragraph a table was cut from has lost its
+        // position and ends above the table's header row.
+        if (start < 1) last = bound;
+        last = trimBlankLines(std::max(start, floor + 1), last);
+        first = last - contentLines(node) + 1;
+        break;
+      case CMARK_NODE_HEADING:
+        if (isAtxHeadingLine(line(start))) {
+          last = start;
+        } else {  // setext: the text's lines, then the underline
+          last = trimBlankLines(start, last);
+          first = last - contentLines(node);
         }
         break;
-      }
+      case CMARK_NODE_HTML_BLOCK:
+        // The parser ends it before the line holding its end marker.
+        last = std::min(start + std::max(literalLines(node), 1) - 1, bound);
+        break;
+      case CMARK_NODE_CODE_BLOCK:
+        // Indented code ends where its literal does (the parser ends it
+        // after the blank lines that follow); every line of a fenced one,
+        // blank or not, up to its closing fence or the end, is its own.
+        if (!isFenced(node)) {
+          last = std::min(start + std::max(literalLines(node), 1) - 1, bound);
+        }
+        break;
+      case CMARK_NODE_THEMATIC_BREAK:
+        last = start;
+        break;
       default:
+        last = trimBlankLines(start, last);
         break;
     }
-    return documentLine(cmark_node_get_end_line(node));
+    add(kindOf(node), std::max(first, floor + 1), last);
   }
 
-  // A container ends on its own last line less trailing blank lines, but
-  // not before the last block inside it does.
-  [[nodiscard]] int lastLineOf(cmark_node* node) const {
-    cmark_node* deepest = node;
+  // `last`, less the blank lines that end the range [first, last].
+  [[nodiscard]] int trimBlankLines(int first, int last) const {
+    while (last > first && isBlank(line(last))) --last;
+    return last;
+  }
+
+  // A container ends on its own last line, or on `bound`, less trailing
+  // blank lines, except those of a fenced code block that ends it (the
+  // fence holds them until its closing fence or the container's end).
+  [[nodiscard]] int containerLastLine(cmark_node* container, int bound) const {
+    const int last = std::min(endLine(container), bound);
+    cmark_node* deepest = container;
     while (cmark_node_last_child(deepest) != nullptr &&
            cmark_node_get_type(deepest) != CMARK_NODE_PARAGRAPH &&
            cmark_node_get_type(deepest) != CMARK_NODE_HEADING &&
-           nodeTypeName(deepest) != "table") {
+           !isTable(deepest)) {
       deepest = cmark_node_last_child(deepest);
     }
-    const int leafEnd = lastLineOfLeaf(deepest);
-    if (deepest == node) return leafEnd;
-    const int first = documentLine(cmark_node_get_start_line(node));
-    int last =
-        std::min(documentLine(cmark_node_get_end_line(node)), lineCount());
-    while (last > first && isBlank(line(last))) --last;
-    return std::max(leafEnd, last);
+    int keep = startLine(container);
+    if (deepest != container && isFenced(deepest)) {
+      keep = std::max(keep, std::min(endLine(deepest), last));
+    }
+    return trimBlankLines(keep, last);
   }
 
   [[nodiscard]] int lineCount() const {
@@ -229,8 +315,7 @@ class Extractor {
          row = cmark_node_next(row)) {
       const bool header =
           cmark_gfm_extensions_get_table_row_is_header(row) != 0;
-      const int number = header ? tableHeaderLine(table)
-                                : documentLine(cmark_node_get_start_line(row));
+      const int number = header ? tableHeaderLine(table) : startLine(row);
       Block& block =
           add(header ? BlockKind::kTableHeaderRow : BlockKind::kTableRow,
               number, number);
@@ -326,7 +411,7 @@ std::vector<Block> extractBlocks(std::string_view document) {
   }
   const int probeLines = static_cast<int>(2 * candidates.size());
   text += document;
-  const ParsedMarkdown root = parseMarkdown(text, /*github=*/true);
+  const ParsedMarkdown root = parseBlockStructure(text);
 
   std::set<std::string> defined;
   cmark_node* node = cmark_node_first_child(root.get());

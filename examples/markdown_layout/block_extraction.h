@@ -48,18 +48,27 @@ struct Block {
 
 // Splits a GitHub-flavoured markdown document into blocks, in document order:
 // the document's top-level blocks, except that a list gives one block per
-// item and a table one block per row (its delimiter row belongs to no
-// block). Link reference definitions belong to no block.
+// item and a table one block per row.
+//
+// Blocks are in order, never overlap, and each holds exactly its own lines:
+// every line that is drawn belongs to exactly one block. Lines that draw
+// nothing belong to none: blank lines between blocks and after a block's
+// last line (except in an unclosed fenced code block, whose content they
+// are), link reference definitions (Block::definitions brings them to the
+// blocks that use them), a table's delimiter row, and a leading UTF-8 byte
+// order mark.
 //
 // Lines are what the parser takes them to be: LF, CR and CR LF each end one.
-// A block's lines come from the parser's positions, corrected where
-// cmark-gfm's are known to be off (HTML blocks closed by an end marker, a
-// table that starts inside a paragraph, indented code followed by blank
-// lines); trailing blank lines belong to no block, except in an unclosed
-// fenced code block, whose content they are. A leading UTF-8 byte order mark
-// is not part of any block.
+// The blocks are cmark-gfm's with its table extension (parseBlockStructure):
+// GitHub's own block and table rules, with the lines each block starts on.
+// Its end lines are corrected where they are known to be off: a block ends
+// at the latest on the line before the next one opens (a setext heading, or
+// a fence that a lazy line closes in a quote or list item, is closed only
+// by the next line), a heading or paragraph starts after the reference
+// definitions the parser took from its start, and HTML blocks and indented
+// code end where their literal does.
 //
-// Never fails; an empty document has no blocks. Thread-safe.
+// Never fails; an empty document has no blocks. Thread-safe, without a lock.
 std::vector<Block> extractBlocks(std::string_view document);
 
 }  // namespace morvane::vesk::markdown_layout

@@ -257,13 +257,26 @@ void walkDirectory(const std::string& root, MarkdownFiles& result) {
     }
     for (; it != fs::directory_iterator(); it.increment(error)) {
       const fs::path& path = it->path();
+      const bool markdown = isMarkdownName(path.filename().string());
       std::error_code linkError;
       const fs::file_status own = fs::symlink_status(path, linkError);
+      if (linkError) {
+        // Listed but not examinable: the directory is not searchable, or
+        // the path is longer than the system takes. A markdown name is
+        // taken, so that loading refuses it with the reason; anything
+        // else might be a directory of documents, and is named.
+        if (markdown) {
+          found.push_back(path.string());
+        } else {
+          result.skipped.push_back(
+              {path.string(), "cannot examine: " + linkError.message()});
+        }
+        continue;
+      }
       if (fs::is_directory(own)) {
         pending.push_back(path);
         continue;
       }
-      const bool markdown = isMarkdownName(path.filename().string());
       if (!fs::is_symlink(own)) {
         if (!markdown) continue;
         if (fs::is_regular_file(own)) {
@@ -276,7 +289,11 @@ void walkDirectory(const std::string& root, MarkdownFiles& result) {
       std::error_code targetError;
       const fs::file_status target = fs::status(path, targetError);
       if (targetError) {
-        if (markdown) {
+        // A dangling link or a loop of another name cannot lead to
+        // markdown; one that cannot be followed for another reason might.
+        if (markdown ||
+            (targetError != std::errc::no_such_file_or_directory &&
+             targetError != std::errc::too_many_symbolic_link_levels)) {
           result.skipped.push_back(
               {path.string(), brokenLinkReason(path, targetError)});
         }
@@ -316,6 +333,10 @@ InputError::InputError(std::string path, std::string reason)
 MarkdownFiles findMarkdownFiles(const std::vector<std::string>& paths) {
   MarkdownFiles result;
   for (const std::string& path : paths) {
+    if (path.empty()) {
+      result.refused.push_back({path, "an empty path names no file"});
+      continue;
+    }
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (fs::is_directory(status)) {

@@ -54,10 +54,13 @@ struct MarkdownFiles {
   // Entries of a directory walk that might have held markdown but were not
   // taken: symbolic link loops, dangling links, links to directories (not
   // followed), non-regular files with a markdown name, subdirectories that
-  // cannot be listed. Ordinary files with other names are not listed.
+  // cannot be listed, and entries of other names that cannot be examined
+  // (in a directory that is not searchable, or whose path is longer than
+  // the system takes), with the system's reason. Ordinary files with other
+  // names are not listed.
   std::vector<PathReason> skipped;
-  // Named paths that cannot be used: missing, or a directory that cannot be
-  // listed or holds no markdown.
+  // Named paths that cannot be used: empty, missing, or a directory that
+  // cannot be listed or holds no markdown.
   std::vector<PathReason> refused;
 };
 
@@ -65,7 +68,9 @@ struct MarkdownFiles {
 // is not a directory as itself, whatever its name (loading says what is
 // wrong with it); a directory as every `*.md` and `*.md.gz` regular file
 // below it, following links to files but not to directories, in sorted path
-// order. Deterministic for the same tree. Never throws for a bad path.
+// order; an entry with a markdown name that cannot be examined is taken too,
+// so that loading refuses it with the reason. Deterministic for the same
+// tree. Never throws for a bad path.
 MarkdownFiles findMarkdownFiles(const std::vector<std::string>& paths);
 
 // The text of the markdown file at `path`, inflated when the name ends in

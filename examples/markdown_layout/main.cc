@@ -18,6 +18,7 @@
 #include <vesk/measurement_cache.h>
 
 #include "examples/markdown_layout/block_listing.h"
+#include "examples/markdown_layout/checked_output.h"
 #include "examples/markdown_layout/command_line.h"
 #include "examples/markdown_layout/document_loading.h"
 #include "examples/markdown_layout/layout_key.h"
@@ -31,7 +32,8 @@ namespace morvane::vesk::markdown_layout {
 namespace {
 
 void printProblem(const PathReason& problem) {
-  std::fprintf(stderr, "markdown_layout: %s: %s\n", problem.path.c_str(),
+  std::fprintf(stderr, "markdown_layout: %s: %s\n",
+               problem.path.empty() ? "''" : problem.path.c_str(),
                problem.reason.c_str());
 }
 
@@ -146,6 +148,7 @@ int run(const CommandLine& line) {
     std::cout << kBlockListingHeader << '\n';
     for (const Document& document : *documents) {
       listBlocks(std::cout, document.path, document.blocks, options, shaper);
+      flushStandardOutput();  // stop measuring once the listing is lost
     }
     return 0;
   }
@@ -160,11 +163,13 @@ int run(const CommandLine& line) {
                          });
   }
   printSession(*documents, frames, options, geometry, line.verify);
+  flushStandardOutput();
 
   const std::vector<RunReport> runs =
       replayRuns(line, *documents, frames, options, MeasurementCache::shared());
 
   printReport(std::cout, runs, frames, line.verify);
+  flushStandardOutput();
   return 0;
 }
 
@@ -174,9 +179,11 @@ int run(const CommandLine& line) {
 int main(int argc, char** argv) {
   using namespace morvane::vesk::markdown_layout;
   try {
+    watchStandardOutput();
     const CommandLine line = parseCommandLine(argc, argv);
     if (line.help) {
       std::fputs(kUsage, stdout);
+      flushStandardOutput();
       return 0;
     }
     return run(line);

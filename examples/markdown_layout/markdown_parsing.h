@@ -14,16 +14,41 @@ struct NodeTreeDeleter {
 // A parsed document; owns its whole tree.
 using ParsedMarkdown = std::unique_ptr<cmark_node, NodeTreeDeleter>;
 
-// Parses `text` with cmark-gfm. With `github`, the table, strikethrough and
-// autolink extensions are on. Invalid UTF-8 becomes U+FFFD.
+// Two parsers, each for what only it does safely on many threads at once;
+// both are thread-safe without any lock, a result never depends on what
+// other threads parse, and neither fails: any text is a document.
 //
-// Thread-safe, and the result never depends on what other threads parse:
-// cmark-gfm changes process-wide tables on every parse with extensions, so
-// calls hold one process-wide lock while the library parses (the tree is
-// then the caller's own). Other code of the process must not call
-// cmark_parser_feed() or cmark_parser_finish() directly; reading and freeing
-// trees is safe from any thread.
+// - cmark-gfm with only its table extension reads the blocks and tables:
+//   GitHub's own rules (a table right after paragraph lines, a delimiter
+//   cell of one '-', a header that must match the delimiter row), and the
+//   lines each block starts on. That extension never writes process-wide
+//   state; cmark-gfm's strikethrough and autolink extensions set and clear
+//   process-wide character tables on every parse, so they are never used.
+// - md4c, whose state is all per call, reads strikethrough and autolinks.
+//   It cannot cut blocks itself: it reports no source positions, and the
+//   lines that hold no text (fences, setext underlines, thematic breaks,
+//   delimiter rows, ">" alone) would be nobody's; nor are its tables
+//   GitHub's (it needs "---" in each delimiter cell and a blank line
+//   before a table).
+
+// Parses `text` for layout. With `github`, GitHub's tables, strikethrough
+// and autolinks (URLs, www. and e-mail addresses) are recognised, not its
+// task lists (a "[ ]" stays text). Invalid UTF-8 becomes U+FFFD.
+//
+// The tree is cmark-gfm's, with the table extension's nodes (type names
+// "table", "table_header"/"table_row", "table_cell"; columns and header
+// flag through cmark_gfm_extensions_get_*). The inline content of each
+// paragraph, heading and cell that holds a tilde or the start of an
+// autolink is md4c's reading of the same text, the document's link
+// reference definitions resolved; a strikethrough span is no node of its
+// own there (its text is inline in its parent, laid out in the face around
+// it). Only positions of blocks are the parser's.
 ParsedMarkdown parseMarkdown(std::string_view text, bool github);
+
+// Parses `text` with cmark-gfm and its table extension only, with the
+// parser's line numbers: the blocks parseMarkdown() lays out, without
+// strikethrough and autolinks, which change no block's extent.
+ParsedMarkdown parseBlockStructure(std::string_view text);
 
 // The type name cmark-gfm gives `node` ("table", "table_row", ...): the only
 // way to recognise extension nodes through the installed headers.

@@ -75,8 +75,9 @@ Row figures(const RunReport& run, const StepTotals& step,
       c.blocks > 0 ? fixed(ms * 1e3 / static_cast<double>(c.blocks), 2) : "-",
   };
   // How many times faster than without the cache: the baseline's time over
-  // this run's.
-  if (baseline != nullptr && step.wallNanoseconds > 0) {
+  // this run's; nothing when no block was laid out, since a time that
+  // measured nothing compares nothing.
+  if (baseline != nullptr && step.wallNanoseconds > 0 && c.blocks > 0) {
     row.push_back(fixed(static_cast<double>(baseline->wallNanoseconds) /
                             static_cast<double>(step.wallNanoseconds),
                         1) +
@@ -113,8 +114,9 @@ void printRunTable(std::ostream& out, const std::vector<RunReport>& runs) {
     row.insert(row.begin(), modeName(run));
     const double threadTime = static_cast<double>(total.wallNanoseconds) *
                               static_cast<double>(run.threads);
+    const bool laidOut = total.counts.blocks > 0;
     row.push_back(
-        run.mode == CacheMode::kCached && threadTime > 0
+        run.mode == CacheMode::kCached && threadTime > 0 && laidOut
             ? fixed(100.0 * static_cast<double>(total.counts.cacheNanoseconds) /
                         threadTime,
                     2) +
@@ -122,7 +124,7 @@ void printRunTable(std::ostream& out, const std::vector<RunReport>& runs) {
             : "-");
     const auto cpu = static_cast<double>(run.result.cpuNanoseconds);
     const auto wall = static_cast<double>(run.result.replayWallNanoseconds);
-    row.push_back(wall > 0 ? fixed(cpu / wall, 2) : "-");
+    row.push_back(wall > 0 && laidOut ? fixed(cpu / wall, 2) : "-");
     rows.push_back(std::move(row));
   }
   printTable(out, header, rows);
@@ -155,16 +157,20 @@ void printThreadScaling(std::ostream& out, const std::vector<RunReport>& runs) {
       if (run.mode == mode && run.pass == 1 && run.threads == 1) one = &run;
     }
     if (one == nullptr) continue;
-    const auto oneTime =
-        static_cast<double>(one->result.total().wallNanoseconds);
+    const StepTotals oneTotal = one->result.total();
+    const auto oneTime = static_cast<double>(oneTotal.wallNanoseconds);
     for (const RunReport& run : runs) {
       if (run.mode != mode || run.pass != 1 || run.threads == 1) continue;
-      const auto time = static_cast<double>(run.result.total().wallNanoseconds);
+      const StepTotals total = run.result.total();
+      const auto time = static_cast<double>(total.wallNanoseconds);
+      const bool laidOut =
+          oneTotal.counts.blocks > 0 && total.counts.blocks > 0;
       out << run.threads << " threads against 1, "
           << (mode == CacheMode::kNone ? "without the cache"
                                        : "through the cache")
-          << ": " << (time > 0 ? fixed(oneTime / time, 2) : "-")
-          << "x faster\n";
+          << ": "
+          << (time > 0 && laidOut ? fixed(oneTime / time, 2) + "x faster" : "-")
+          << "\n";
     }
   }
 }

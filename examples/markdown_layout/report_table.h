@@ -24,14 +24,16 @@ struct RunReport {
 // time, microseconds per block, speedup over the no-cache run with the same
 // thread count (its time over this run's), the share of the threads' time
 // spent inside cache calls (cache time / (threads x wall time)), and how many
-// cores the replay ran on (CPU time / wall time).
+// cores the replay ran on (CPU time / wall time). A ratio of times is "-"
+// for a run that laid out no block: its times measure nothing.
 void printRunTable(std::ostream& out, const std::vector<RunReport>& runs);
 
 // The same per step kind, one row per kind and run, steps in session order.
 void printStepTable(std::ostream& out, const std::vector<RunReport>& runs);
 
 // For each mode, how much faster each thread count's first pass ran than the
-// one-thread run's; nothing without a one-thread run.
+// one-thread run's first pass ("-" when either laid out no block); nothing
+// without a one-thread run.
 void printThreadScaling(std::ostream& out, const std::vector<RunReport>& runs);
 
 // One row per cached run: the frames it served wholly from the cache (every

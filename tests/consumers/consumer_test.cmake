@@ -11,9 +11,9 @@
 #                checks what was installed: headers only under include/vesk,
 #                the libraries of VERSION, and for shared ones their SONAME
 #                and that they export nothing outside vesk's namespace
-# find_package   builds and runs the consumer in installed/ against the
-#                static prefix, and checks that versions it must refuse
-#                (0.9, 2.0) fail to configure
+# find_package   builds and runs the consumers in installed/ against the
+#                static prefix, or with SHARED=ON the shared one, and checks
+#                that versions it must refuse (0.9, 2.0) fail to configure
 # pkg_config     compiles use_the_cache.cc with the flags
 #                `PKG_CONFIG --cflags --libs vesk` gives for that prefix, and
 #                runs it
@@ -110,7 +110,16 @@ if(STEP STREQUAL "install")
   if(SHARED)
     set(build ${WORK_DIR}/vesk-shared-build)
   endif()
+  # The static libraries are compiled with -fno-pie, as a compiler that
+  # does not default to position-independent executables compiles them, so
+  # that only their own POSITION_INDEPENDENT_CODE lets the consumers link
+  # them into a shared library (the plugins) or an executable.
+  set(vesk_flags)
+  if(NOT SHARED)
+    set(vesk_flags "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -fno-pie")
+  endif()
   build_project(${SOURCE_DIR} ${build}
+    ${vesk_flags}
     -DBUILD_SHARED_LIBS=${SHARED}
     -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF
     -DVESK_BUILD_EXAMPLES=OFF -DVESK_BUILD_BENCHMARKS=OFF)
@@ -188,15 +197,23 @@ if(STEP STREQUAL "install")
   endforeach()
 
 elseif(STEP STREQUAL "find_package")
-  build_project(${consumers_dir}/installed ${WORK_DIR}/installed-consumer
+  set(build ${WORK_DIR}/installed-consumer)
+  if(SHARED)
+    set(build ${WORK_DIR}/installed-shared-consumer)
+  endif()
+  build_project(${consumers_dir}/installed ${build}
     -DCMAKE_PREFIX_PATH=${prefix})
-  run_example(${WORK_DIR}/installed-consumer/use_the_cache)
-  headers_stay_unreachable(${WORK_DIR}/installed-consumer)
+  run_example(${build}/use_the_cache)
+  run("running use_the_key" ${build}/use_the_key)
+  if(NOT run_output STREQUAL "hashed and charged\n")
+    message(FATAL_ERROR "use_the_key printed:\n${run_output}")
+  endif()
+  headers_stay_unreachable(${build})
   # 1.x keeps the interface of 1.0; an older or a newer major version is a
   # different interface.
   foreach(version IN ITEMS 0.9 2.0)
     fails_to_configure(${consumers_dir}/installed
-      ${WORK_DIR}/installed-consumer-${version}
+      ${build}-${version}
       "compatible with requested version \"${version}\""
       -DCMAKE_PREFIX_PATH=${prefix} -DVESK_VERSION=${version})
   endforeach()

@@ -36,6 +36,11 @@
 //                 Then 1 byte position (% entryCount) of the stored entry
 //                 used, and for a set 1 byte height code. On an empty cache
 //                 it reads only the position byte and calls nothing.
+//   kGetOrMeasure slot; 1 byte height code. getOrMeasure() whose measurement
+//                 gives what kSet would store.
+//   kSetLimits    argument: kEntryLimits[argument]; 1 byte b:
+//                 kByteBudgets[b % 16]. Unusable limits must be refused and
+//                 change nothing.
 //
 // Value encodings:
 //   string  1 byte m, mode m >> 6:
@@ -67,17 +72,56 @@ enum class Operation : std::uint8_t {
   kBulkSet = 6,
   kBulkGet = 7,
   kStoredEntry = 8,
+  kGetOrMeasure = 9,
+  kSetLimits = 10,
 };
 
-// Low nibbles 9..15 repeat the common operations, weighting the mix towards
+// Low nibbles 11..15 repeat the common operations, weighting the mix towards
 // set, get and mutate.
 inline constexpr std::array<Operation, 16> kOperationOfNibble = {
-    Operation::kSet,        Operation::kGet,     Operation::kMutate,
-    Operation::kCopyKey,    Operation::kRemove,  Operation::kClear,
-    Operation::kBulkSet,    Operation::kBulkGet, Operation::kStoredEntry,
-    Operation::kSet,        Operation::kSet,     Operation::kGet,
-    Operation::kGet,        Operation::kMutate,  Operation::kMutate,
+    Operation::kSet,          Operation::kGet,       Operation::kMutate,
+    Operation::kCopyKey,      Operation::kRemove,    Operation::kClear,
+    Operation::kBulkSet,      Operation::kBulkGet,   Operation::kStoredEntry,
+    Operation::kGetOrMeasure, Operation::kSetLimits, Operation::kSet,
+    Operation::kGet,          Operation::kMutate,    Operation::kMutate,
     Operation::kStoredEntry};
+
+// The limits kSetLimits chooses from: around the default and the smallest
+// usable ones, a few unusable ones, and an entry limit only the budget bounds.
+inline constexpr std::array<std::size_t, 16> kEntryLimits = {
+    1,
+    2,
+    3,
+    4,
+    7,
+    8,
+    64,
+    256,
+    511,
+    512,
+    512,
+    513,
+    1024,
+    4096,
+    0,  // unusable
+    static_cast<std::size_t>(-1)};
+inline constexpr std::uint64_t kMiBytes = std::uint64_t{1} << 20;
+inline constexpr std::array<std::uint64_t, 16> kByteBudgets = {0,
+                                                               559,  // unusable
+                                                               560,
+                                                               561,
+                                                               16384,
+                                                               32768,
+                                                               kMiBytes,
+                                                               3 * kMiBytes,
+                                                               4 * kMiBytes,
+                                                               8 * kMiBytes - 1,
+                                                               8 * kMiBytes,
+                                                               8 * kMiBytes,
+                                                               8 * kMiBytes + 1,
+                                                               16 * kMiBytes,
+                                                               32 * kMiBytes,
+                                                               64 * kMiBytes};
 
 constexpr std::uint8_t operationByte(Operation operation,
                                      std::uint8_t argument) {

@@ -36,6 +36,13 @@ class Seed {
   }
   Seed& remove(std::uint8_t slot) { return op(Operation::kRemove, slot); }
   Seed& clear() { return op(Operation::kClear, 0); }
+  Seed& getOrMeasure(std::uint8_t slot, std::uint8_t height = 3) {
+    return op(Operation::kGetOrMeasure, slot).raw(height);
+  }
+  // kEntryLimits[entries], kByteBudgets[budget].
+  Seed& limits(std::uint8_t entries, std::uint8_t budget) {
+    return op(Operation::kSetLimits, entries).raw(budget);
+  }
   // `count` keys derived from the slot's key, 1 to 256.
   Seed& bulkSet(std::uint8_t slot, int count) {
     return op(Operation::kBulkSet, slot).raw(bulkCount(count));
@@ -303,6 +310,25 @@ std::vector<std::pair<std::string, Seed>> seeds() {
           .stored(0, true, 4)
           .stored(1, false, 0, true)
           .stored(0, true, 1, true));
+
+  all.emplace_back(
+      "seed-limits",
+      Seed()
+          .text(0, Field::kMarkdown, 2, 'l')
+          .bulkSet(0, 64)
+          .limits(5, 10)          // 8 entries, 8 MiB: evicts 56
+          .limits(14, 10)         // no entries: refused
+          .limits(15, 1)          // a budget below an empty key: refused
+          .limits(13, 15)         // 4096 entries, 64 MiB: grows the index
+          .bulkSet(0, 256).bulkSet(1, 256).bulkGet(0, 256)
+          .limits(15, 4)          // bounded by 16384 bytes only
+          .limits(0, 2)           // the smallest usable limits
+          .getOrMeasure(0).getOrMeasure(0).getOrMeasure(1)
+          .bigText(2, Field::kMarkdown, 3, 0, 'b')  // charged 2 MiB
+          .limits(9, 15)
+          .getOrMeasure(2).getOrMeasure(2)
+          .limits(9, 6)           // 1 MiB: evicts it, then refuses it
+          .getOrMeasure(2));
   return all;
 }
 // clang-format on

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "cache/cached_size.h"
@@ -313,6 +314,12 @@ class Session {
         case Operation::kStoredEntry:
           storedEntry(argument, in);
           break;
+        case Operation::kGetOrMeasure:
+          getOrMeasure(slotKey, decodeHeight(in.byte()));
+          break;
+        case Operation::kSetLimits:
+          setLimits(kEntryLimits[argument], kByteBudgets[in.byte() % 16]);
+          break;
       }
     }
   }
@@ -360,6 +367,47 @@ class Session {
     }
     ++(hit ? totals.hits : totals.misses);
     check("get");
+  }
+
+  void getOrMeasure(const MeasurementCacheKey& key, double height) {
+    const CachedSize measured{nextWidth_, height};
+    nextWidth_ += 1;
+    bool called = false;
+    const CachedSize fromCache = cache_.getOrMeasure(key, [&] {
+      called = true;
+      return measured;
+    });
+    CachedSize fromModel;
+    const bool expectedHit = model_.get(key, fromModel);
+    if (!expectedHit) {
+      model_.set(key, measured);
+      fromModel = measured;
+    }
+    if (called == expectedHit) {
+      fail(std::string("getOrMeasure ") +
+           (called ? "measured" : "did not measure") + " " + describeKey(key));
+    }
+    if (!sameSize(fromCache, fromModel)) {
+      fail("getOrMeasure gave " + describeSize(fromCache) + " instead of " +
+           describeSize(fromModel) + " for " + describeKey(key));
+    }
+    check("getOrMeasure");
+  }
+
+  void setLimits(std::size_t maxEntries, std::uint64_t byteBudget) {
+    const bool usable = maxEntries != 0 && byteBudget >= kSmallestEntryCharge;
+    try {
+      cache_.setLimits({maxEntries, byteBudget});
+      if (!usable) fail("setLimits took unusable limits");
+    } catch (const std::invalid_argument&) {
+      if (usable) fail("setLimits refused usable limits");
+    }
+    if (usable) {
+      model_.setLimits(maxEntries, byteBudget);
+      limits_ = {maxEntries, byteBudget};
+    }
+    if (cache_.limits() != limits_) fail("limits() is not what was set");
+    check("setLimits");
   }
 
   void remove(const std::string& cacheMarkdown,
@@ -433,9 +481,7 @@ class Session {
     ++calls_;
     ++totals.calls;
     const auto& expected = model_.entries();
-    if (expected.size() == ReferenceCache::kMaxEntries) {
-      ++totals.callsWithFullCount;
-    }
+    if (expected.size() == limits_.maxEntries) ++totals.callsWithFullCount;
     if (cache_.entryCount() != expected.size()) {
       fail(std::string(call) + ": entryCount() " +
            std::to_string(cache_.entryCount()) + ", expected " +
@@ -478,8 +524,7 @@ class Session {
            std::to_string(inspector.accountedBytes()) + ", expected " +
            std::to_string(model_.bytes()));
     }
-    if (expected.size() > ReferenceCache::kMaxEntries ||
-        charged > ReferenceCache::kByteBudget) {
+    if (expected.size() > limits_.maxEntries || charged > limits_.byteBudget) {
       fail(std::string(call) + ": the reference broke a limit");
     }
     if (const auto audit = inspector.invariantsHold(); !audit) {
@@ -489,6 +534,7 @@ class Session {
 
   MeasurementCache cache_;
   ReferenceCache model_;
+  MeasurementCacheLimits limits_;
   std::array<MeasurementCacheKey, kPoolSize> pool_{};
   std::uint64_t calls_ = 0;
   double nextWidth_ = 1;

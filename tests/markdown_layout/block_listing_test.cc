@@ -15,10 +15,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/markdown_layout/temporary_directory.h"
 #include "tools/program_run.h"
 
 namespace morvane::vesk {
@@ -70,6 +72,54 @@ TEST(BlockListing, EveryLineHasFiveFields) {
   }
   // Nothing is replayed: no report follows the listing.
   EXPECT_EQ(run.standardOutput.find("Whole session"), std::string::npos);
+}
+
+// The listing's escapes undone: "\\", "\t", "\n", "\r" and "\xHH".
+std::string unescape(const std::string& field) {
+  std::string text;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '\\' || i + 1 == field.size()) {
+      text += field[i];
+      continue;
+    }
+    const char code = field[++i];
+    if (code == 'x' && i + 2 < field.size()) {
+      text += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      text += code == 't'   ? '\t'
+              : code == 'n' ? '\n'
+              : code == 'r' ? '\r'
+                            : code;
+    }
+  }
+  return text;
+}
+
+// Names with a tab, line ends, an escape character or a backslash still give
+// one line of five fields per block, and each name reads back exactly.
+TEST(BlockListing, EscapesDocumentNamesSoEveryBlockKeepsOneLine) {
+  const testing::TemporaryDirectory dir;
+  const std::vector<std::string> names{
+      "tab\there.md",      "line\nfeed.md",  "carriage\rreturn.md",
+      "escape\x1b[31m.md", "back\\slash.md", "plain.md"};
+  std::set<std::string> paths;
+  for (const std::string& name : names) {
+    paths.insert(dir.write("docs/" + name, "# Title\n\nA paragraph.\n"));
+  }
+  const ProgramRun run =
+      runProgram(VESK_MARKDOWN_LAYOUT_PATH, {"--blocks", dir.path("docs")});
+  ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+  const std::vector<std::string> output = lines(run.standardOutput);
+  ASSERT_EQ(output.size(), 1 + 2 * names.size()) << run.standardOutput;
+  std::set<std::string> listed;
+  for (std::size_t i = 1; i < output.size(); ++i) {
+    const std::string& line = output[i];
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
+    EXPECT_EQ(line.find_first_of("\r\x1b"), std::string::npos) << line;
+    listed.insert(unescape(line.substr(0, line.find('\t'))));
+  }
+  EXPECT_EQ(listed, paths);
 }
 
 }  // namespace

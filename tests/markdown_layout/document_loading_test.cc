@@ -1,12 +1,19 @@
 #include "examples/markdown_layout/document_loading.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/limits.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -110,6 +117,167 @@ TEST(FindMarkdownFiles, RefusesNamedPathsItCannotUseAndGoesOn) {
           dir.path("dangling") + ": dangling symbolic link (to nowhere)"}));
 }
 
+TEST(FindMarkdownFiles, RefusesAnEmptyPathAsSuch) {
+  const MarkdownFiles found = findMarkdownFiles({""});
+  EXPECT_TRUE(found.files.empty());
+  ASSERT_EQ(found.refused.size(), 1U);
+  EXPECT_EQ(found.refused[0].path, "");
+  EXPECT_EQ(found.refused[0].reason, "an empty path names no file");
+}
+
+// Removes the directory `name` below the directory open as `parent` with
+// everything in it, by descriptor, so that paths longer than PATH_MAX go too.
+void removeTreeAt(int parent, const char* name) {
+  const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  if (fd < 0) return;
+  DIR* listing = ::fdopendir(fd);
+  std::vector<std::string> entries;
+  // One thread reads this stream, which is all readdir() needs.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe)
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string entryName = entry->d_name;
+    if (entryName != "." && entryName != "..") entries.push_back(entryName);
+  }
+  for (const std::string& entry : entries) {
+    if (::unlinkat(fd, entry.c_str(), 0) != 0) {
+      removeTreeAt(fd, entry.c_str());
+    }
+  }
+  ::closedir(listing);
+  ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+// A chain of directories whose paths pass PATH_MAX, each with a document:
+// the walk takes the documents it can reach and names the first directory
+// it cannot examine, so that no document is dropped without a word.
+TEST(FindMarkdownFiles, NamesTheDirectoryWhosePathIsTooLong) {
+  const TemporaryDirectory dir;
+  const std::string level(250, 'd');
+  constexpr int kLevels = 20;  // 5000 bytes of path and more
+  ASSERT_GT(kLevels * (level.size() + 1), std::size_t{PATH_MAX});
+  ASSERT_EQ(::mkdir(dir.path("deep").c_str(), 0755), 0);
+  int fd = ::open(dir.path("deep").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::vector<std::string> documents;
+  std::string path = dir.path("deep");
+  for (int i = 0; i < kLevels; ++i) {
+    ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+    const int next = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(next, 0);
+    ::close(fd);
+    fd = next;
+    path += "/" + level;
+    const int file = ::openat(fd, "doc.md", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "# x\n", 4), 4);
+    ::close(file);
+    documents.push_back(path + "/doc.md");
+  }
+  ::close(fd);
+
+  const MarkdownFiles found = findMarkdownFiles({dir.path("deep")});
+  EXPECT_TRUE(found.refused.empty());
+  ASSERT_FALSE(found.skipped.empty());
+  EXPECT_EQ(found.skipped.front().reason, "cannot examine: File name too long");
+  EXPECT_GT(found.files.size(), 0U);
+  // Every document is either taken or below a directory named as skipped.
+  for (const std::string& document : documents) {
+    const bool taken = std::find(found.files.begin(), found.files.end(),
+                                 document) != found.files.end();
+    const bool below = std::any_of(found.skipped.begin(), found.skipped.end(),
+                                   [&](const PathReason& s) {
+                                     return document.starts_with(s.path + "/");
+                                   });
+    EXPECT_TRUE(taken || below) << document.size() << " bytes";
+  }
+
+  const int top = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  removeTreeAt(top, "deep");
+  ::close(top);
+}
+
+// What findMarkdownFiles() and loadDocuments() say about `root`, one line
+// per file taken ("file P"), entry skipped ("skipped P: R") and document
+// refused ("refused P: R"), as user and group 65534 (nobody) when this
+// process runs as root, which reads and searches every directory. The
+// walk runs in a child process, which drops its privileges for good.
+std::vector<std::string> walkAsUnprivilegedUser(const std::string& root) {
+  std::array<int, 2> ends{};
+  if (::pipe(ends.data()) != 0) return {"pipe failed"};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ends[0]);
+    const gid_t nobody = 65534;
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 ||
+                             ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
+      ::_exit(2);
+    }
+    const MarkdownFiles found = findMarkdownFiles({root});
+    const LoadedDocuments loaded = loadDocuments(found.files, {}, {});
+    std::string report;
+    for (const std::string& file : found.files) report += "file " + file + "\n";
+    for (const PathReason& s : found.skipped) {
+      report += "skipped " + s.path + ": " + s.reason + "\n";
+    }
+    for (const PathReason& r : found.refused) {
+      report += "refused " + r.path + ": " + r.reason + "\n";
+    }
+    for (const PathReason& r : loaded.refused) {
+      report += "refused " + r.path + ": " + r.reason + "\n";
+    }
+    const bool written = ::write(ends[1], report.data(), report.size()) ==
+                         static_cast<ssize_t>(report.size());
+    ::_exit(written ? 0 : 3);
+  }
+  ::close(ends[1]);
+  std::string report;
+  std::array<char, 4096> buffer{};
+  for (ssize_t got;
+       (got = ::read(ends[0], buffer.data(), buffer.size())) > 0;) {
+    report.append(buffer.data(), static_cast<std::size_t>(got));
+  }
+  ::close(ends[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return {"the walk's process failed with status " + std::to_string(status)};
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(report);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A directory that can be listed but not searched: its entries' names are
+// known, nothing else. Its documents are refused with the real reason, and
+// what might be a directory is named as skipped; nothing is dropped as "not
+// a regular file". Run as an unprivileged user (see above), so that the
+// permission holds even when the tests run as root.
+TEST(FindMarkdownFiles, NamesWhatADirectoryThatCannotBeSearchedHides) {
+  const TemporaryDirectory dir;
+  const std::string open = dir.write("docs/open.md", "# open\n");
+  const std::string hidden = dir.write("docs/shut/hidden.md", "# hidden\n");
+  (void)dir.write("docs/shut/sub/deeper.md", "# deeper\n");
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec |
+                                  fs::perms::others_read |
+                                  fs::perms::others_exec);
+  fs::permissions(dir.path("docs/shut"), fs::perms::owner_read |
+                                             fs::perms::group_read |
+                                             fs::perms::others_read);
+  std::vector<std::string> report = walkAsUnprivilegedUser(dir.path("docs"));
+  std::vector<std::string> expected{
+      "file " + open,
+      "file " + hidden,
+      "refused " + hidden + ": Permission denied",
+      "skipped " + dir.path("docs/shut/sub") +
+          ": cannot examine: Permission denied",
+  };
+  std::sort(report.begin(), report.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(report, expected);
+}
+
 struct LoadCase {
   const char* name;
   const char* file;  // the name it is written under
@@ -189,6 +357,25 @@ TEST(LoadMarkdownFile, LoadsWhatIsWithinItsLimitsAndRefusesTheRest) {
           << error.what();
     }
   }
+}
+
+// A file whose size the system gives as 0 (as for most of /proc) but that
+// reads longer is held to the limit as it is read, not by its size.
+TEST(LoadMarkdownFile, HoldsAFileThatReadsLongerThanItsSizeToTheLimit) {
+  struct stat info {};
+  ASSERT_EQ(::stat("/proc/self/status", &info), 0);
+  ASSERT_EQ(info.st_size, 0);
+  try {
+    (void)loadMarkdownFile("/proc/self/status", limits(64, 64));
+    ADD_FAILURE() << "loaded past the limit";
+  } catch (const InputError& error) {
+    EXPECT_EQ(error.problem().reason,
+              "grew while read to more than the limit of 64 bytes "
+              "(--max-file-size)");
+  }
+  EXPECT_NE(
+      loadMarkdownFile("/proc/self/status", limits(1 << 20, 64)).find("Name:"),
+      std::string::npos);
 }
 
 TEST(LoadDocuments, RefusesATableWiderThanTheLimitAndLoadsTheOthers) {

@@ -1,11 +1,15 @@
 // Runs the markdown_layout program over documents the test writes into a
 // temporary directory, and over bad inputs.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <array>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -179,6 +183,100 @@ TEST(MarkdownLayoutProgram, StopsInflatingAtTheLimit) {
   EXPECT_LT(run.peakResidentKiB, 160 * 1024);
 }
 
+// Where a run's standard output goes when it cannot be written.
+enum class LostOutput {
+  kFullDevice,  // /dev/full: every write fails with ENOSPC
+  kClosed,      // descriptor 1 closed: EBADF
+  kNoReader,    // a pipe whose reader has gone, SIGPIPE ignored: EPIPE
+};
+
+struct LostOutputRun {
+  int exitStatus = -1;  // -1 if a signal ended it
+  std::string standardError;
+};
+
+// Runs the program with its standard output lost as `lost` and its
+// standard error in a file of `dir`.
+LostOutputRun layoutIntoLostOutput(const TemporaryDirectory& dir,
+                                   LostOutput lost,
+                                   const std::vector<std::string>& arguments) {
+  const std::string errorFile = dir.path("stderr.txt");
+  std::vector<std::string> strings{VESK_MARKDOWN_LAYOUT_PATH};
+  strings.insert(strings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  argv.reserve(strings.size() + 1);
+  for (std::string& string : strings) argv.push_back(string.data());
+  argv.push_back(nullptr);
+  std::array<int, 2> pipeEnds{-1, -1};
+  if (lost == LostOutput::kNoReader) {
+    EXPECT_EQ(::pipe(pipeEnds.data()), 0);
+    ::close(pipeEnds[0]);  // the reader is gone before the first write
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    const int error = ::open(errorFile.c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(error, STDERR_FILENO);
+    switch (lost) {
+      case LostOutput::kFullDevice:
+        ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+        break;
+      case LostOutput::kClosed:
+        ::close(STDOUT_FILENO);
+        break;
+      case LostOutput::kNoReader:
+        ::dup2(pipeEnds[1], STDOUT_FILENO);
+        ::signal(SIGPIPE, SIG_IGN);  // kept across exec
+        break;
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
+  LostOutputRun run;
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
+  std::ifstream file(errorFile);
+  std::stringstream text;
+  text << file.rdbuf();
+  run.standardError = text.str();
+  return run;
+}
+
+// Whatever the program was asked to write, a standard output that cannot
+// take it ends the run with status 1 and the reason, never in success.
+TEST(MarkdownLayoutProgram, ReportsEveryLostWriteToStandardOutput) {
+  const TemporaryDirectory dir;
+  const std::string document = dir.write("guide.md", kDocument);
+  const std::vector<std::string> listing{"--blocks", VESK_GOLDEN_DIRECTORY};
+  const std::vector<std::string> replay{document};
+  const std::vector<std::string> help{"--help"};
+  struct Case {
+    LostOutput lost;
+    const std::vector<std::string>* arguments;
+    const char* reason;
+  };
+  for (const Case& c : {
+           Case{LostOutput::kFullDevice, &listing, "No space left on device"},
+           Case{LostOutput::kFullDevice, &replay, "No space left on device"},
+           Case{LostOutput::kFullDevice, &help, "No space left on device"},
+           Case{LostOutput::kClosed, &listing, "Bad file descriptor"},
+           Case{LostOutput::kClosed, &replay, "Bad file descriptor"},
+           Case{LostOutput::kClosed, &help, "Bad file descriptor"},
+           Case{LostOutput::kNoReader, &listing, "Broken pipe"},
+           Case{LostOutput::kNoReader, &replay, "Broken pipe"},
+           Case{LostOutput::kNoReader, &help, "Broken pipe"},
+       }) {
+    SCOPED_TRACE(c.arguments->front() + " into output " +
+                 std::to_string(static_cast<int>(c.lost)));
+    const LostOutputRun run = layoutIntoLostOutput(dir, c.lost, *c.arguments);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.standardError,
+              std::string("markdown_layout: write error: ") + c.reason + "\n");
+  }
+}
+
 struct BadInput {
   const char* name;
   // Makes the input in `dir` and returns the program's arguments.
@@ -218,6 +316,11 @@ INSTANTIATE_TEST_SUITE_P(
                    return std::vector<std::string>{d.path("absent.md")};
                  },
                  1, "No such file or directory", true},
+        BadInput{"EmptyPath",
+                 [](const TemporaryDirectory&) {
+                   return std::vector<std::string>{""};
+                 },
+                 1, "markdown_layout: '': an empty path names no file", false},
         BadInput{"DirectoryWithoutMarkdown",
                  [](const TemporaryDirectory& d) {
                    (void)d.write("docs/readme.txt", "text");

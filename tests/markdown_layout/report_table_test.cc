@@ -133,6 +133,58 @@ TEST_F(ReportTable, ThreadScalingDividesTheOneThreadTime) {
             "2 threads against 1, through the cache: 0.25x faster\n");
 }
 
+// Second passes reuse the first pass's cache: the thread scaling compares
+// first passes only, however the runs are ordered.
+TEST_F(ReportTable, ThreadScalingComparesFirstPassesOnly) {
+  RunReport secondAtOne =
+      makeRun(CacheMode::kCached, 1, 5, 5, 30, {1, 1, 1}, {true, true, true});
+  RunReport secondAtTwo =
+      makeRun(CacheMode::kCached, 2, 1, 1, 30, {1, 1, 1}, {true, true, true});
+  secondAtOne.pass = 2;
+  secondAtTwo.pass = 2;
+  const std::vector<RunReport> withSecondPasses{runs[0], runs[1], secondAtOne,
+                                                runs[2], runs[3], secondAtTwo};
+  std::ostringstream out;
+  printThreadScaling(out, withSecondPasses);
+  EXPECT_EQ(out.str(),
+            "2 threads against 1, without the cache: 1.50x faster\n"
+            "2 threads against 1, through the cache: 0.25x faster\n");
+}
+
+// Runs that laid out no block (documents without any) took some time, but
+// no ratio of such times means anything: every one is "-".
+TEST_F(ReportTable, NoRatioOfTimesFromRunsWithoutBlocks) {
+  for (RunReport& run : runs) {
+    for (StepTotals& step : run.result.steps) {
+      step.counts = LayoutCounts{};
+      step.cache = CacheTraffic{};
+    }
+    run.result.servedByCache.assign(frames.size(), false);
+  }
+  std::ostringstream out;
+  printReport(out, runs, frames, false);
+  const std::string text = out.str();
+  const auto whole = rows(text.substr(0, text.find("Repaint frames")), 2);
+  for (const char* run : {"no cache/1", "cache/1", "no cache/2", "cache/2"}) {
+    SCOPED_TRACE(run);
+    const std::vector<std::string>& row = whole.at(run);
+    EXPECT_EQ(row[8], "-");   // speedup
+    EXPECT_EQ(row[9], "-");   // in cache calls
+    EXPECT_EQ(row[10], "-");  // cores used
+  }
+  const auto steps = rows(text.substr(text.find("By step")), 3);
+  for (const char* step : {"open/no cache/1", "open/cache/1",
+                           "scroll down/cache/2", "resize back/cache/1"}) {
+    EXPECT_EQ(steps.at(step)[8], "-") << step;
+  }
+  EXPECT_NE(text.find("2 threads against 1, without the cache: -\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("2 threads against 1, through the cache: -\n"),
+            std::string::npos);
+  EXPECT_EQ(text.find("x faster"), std::string::npos) << text;
+}
+
 TEST_F(ReportTable, ServedFramesAddUpOnlyTheFramesTheCacheServed) {
   std::ostringstream out;
   printServedFrameTable(out, runs, frames);
