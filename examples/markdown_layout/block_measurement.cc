@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,21 @@ struct OpenContainer {
   double indent;  // added to the width of what the children need
   bool atLeastOneLine;
   Size children;
+};
+
+// Hands clusters on to the line breaker and keeps the largest batch.
+class BatchCounter final : public ClusterSink {
+ public:
+  explicit BatchCounter(LineBreaker& breaker) : breaker_(breaker) {}
+  void take(std::span<const Cluster> clusters) override {
+    largest_ = std::max(largest_, clusters.size());
+    breaker_.take(clusters);
+  }
+  [[nodiscard]] std::size_t largest() const { return largest_; }
+
+ private:
+  LineBreaker& breaker_;
+  std::size_t largest_ = 0;
 };
 
 class Measurer {
@@ -364,20 +380,25 @@ class Measurer {
     return shaper_.lineHeight(fontFile(style), size) * lineSpacing_;
   }
 
+  // The runs' clusters go to the line breaker as each piece is shaped, so
+  // that a block's clusters are never all held at once.
   Size layOutRuns(double width, double size) {
     ++work_.inlineLayouts;
-    clusters_.clear();
+    LineBreaker breaker(width, lineHeight(InlineStyle{}, size));
+    BatchCounter batches(breaker);
     for (const Run& run : runs_) {
       if (run.hardBreak) {
-        clusters_.push_back(
-            Cluster{0.0, lineHeight(run.style, size), ClusterKind::kHardBreak});
+        const Cluster brk{0.0, lineHeight(run.style, size),
+                          ClusterKind::kHardBreak};
+        batches.take(std::span<const Cluster>(&brk, 1));
       } else {
         shaper_.shape(run.text, fontFile(run.style), size, lineSpacing_,
-                      kerning_, clusters_);
+                      kerning_, batches);
       }
     }
-    const LineBreaks lines =
-        breakLines(clusters_, width, lineHeight(InlineStyle{}, size));
+    const LineBreaks lines = breaker.finish();
+    work_.heldClusters = std::max(
+        work_.heldClusters, batches.largest() + breaker.largestHeldWord());
     return Size{lines.widestLine, lines.height};
   }
 
@@ -391,7 +412,6 @@ class Measurer {
   bool kerning_ = true;
   std::vector<Run> runs_;
   std::vector<InlineStyle> styles_;  // of the inline containers entered
-  std::vector<Cluster> clusters_;
 };
 
 }  // namespace

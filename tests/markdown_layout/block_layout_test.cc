@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -273,6 +274,88 @@ TEST_F(BlockLayoutTest, ParagraphOfSeveralMebibytesIsLaidOut) {
   EXPECT_GT(size.height, 20000 * line);
 }
 
+std::string repeat(std::string_view part, std::size_t times) {
+  std::string text;
+  text.reserve(part.size() * times);
+  for (std::size_t i = 0; i < times; ++i) text += part;
+  return text;
+}
+
+// A stack of characters attached to one character is shaped up to the cap
+// and no further, so that its cost stays linear: what is dropped is neither
+// handed to HarfBuzz nor measured, the text after the stack is, and a stack
+// within the cap loses nothing.
+TEST_F(BlockLayoutTest, StacksOfAttachedCharactersAreCappedWhenShaped) {
+  constexpr std::size_t kCap = 32;  // the shaper's documented cap
+  struct Case {
+    const char* name;
+    std::string attached;   // one attached character, or a few
+    std::size_t perRepeat;  // code points in `attached`
+  };
+  const std::vector<Case> cases{
+      {"acute accents", "\u0301", 1},
+      {"marks above and below", "\u0301\u0316", 2},
+      {"marks between zero width spaces", "\u0301\u200B", 2},
+      {"marks between joiners", "\u200D\u0300", 2},
+  };
+  for (const Case& c : cases) {
+    for (const std::size_t repeats :
+         {std::size_t{4}, kCap / c.perRepeat, std::size_t{5000}}) {
+      const std::size_t attached = repeats * c.perRepeat;
+      SCOPED_TRACE(std::string(c.name) + " x" + std::to_string(repeats));
+      const std::string stack = repeat(c.attached, repeats);
+      const ShapingWork before = shaper_.work();
+      const CachedSize size = measure("x" + stack + " after");
+      const std::size_t shaped = shaper_.work().characters - before.characters;
+      const std::size_t dropped = shaper_.work().dropped - before.dropped;
+      EXPECT_EQ(shaped, 1 + std::min(attached, kCap) + 6);
+      EXPECT_EQ(dropped, attached - std::min(attached, kCap));
+      // What is kept measures as the capped text does.
+      const CachedSize capped = measure(
+          "x" + repeat(c.attached, std::min(attached, kCap) / c.perRepeat) +
+          " after");
+      EXPECT_EQ(size.width, capped.width);
+      EXPECT_EQ(size.height, capped.height);
+      EXPECT_GT(size.width, measure("x after").width / 2);
+    }
+  }
+}
+
+// A paragraph of any length is shaped a piece at a time and its clusters
+// are broken into lines as they come, so that what shaping and breaking
+// hold at once is bounded by a piece, not by the paragraph; pieces are cut
+// after a space, or else never between a character and its marks.
+TEST_F(BlockLayoutTest, LongTextIsShapedAndBrokenAPieceAtATime) {
+  constexpr std::size_t kPiece =
+      std::size_t{16} * 1024;  // the shaper's largest piece
+  const std::string words = repeat("lorem ipsum dolor ", (1U << 20) / 18);
+  MeasurementWork work;
+  const ShapingWork before = shaper_.work();
+  const CachedSize size =
+      measureBlock(layoutKey(paragraph(words), {}), shaper_, &work);
+  EXPECT_GT(size.height, 1000 * measure("lorem").height);
+  EXPECT_LE(shaper_.work().largestPiece, kPiece);
+  EXPECT_GE(shaper_.work().pieces - before.pieces, words.size() / kPiece);
+  EXPECT_LE(work.heldClusters, kPiece + 64);
+
+  // No space to cut after: "e" and a combining acute, which HarfBuzz
+  // composes into one "é" cluster, unless a cut parts them.
+  const LayoutOptions options;
+  std::vector<Cluster> composed;
+  shaper_.shape("\u00E9", options.regularFont, 16.0, 1.0, true, composed);
+  ASSERT_EQ(composed.size(), 1U);
+  const std::size_t letters = 3 * kPiece / 2;
+  std::vector<Cluster> clusters;
+  shaper_.shape(repeat("e\u0301", letters), options.regularFont, 16.0, 1.0,
+                true, clusters);
+  EXPECT_EQ(clusters.size(), letters);
+  std::size_t unlike = 0;
+  for (const Cluster& c : clusters) {
+    unlike += c.advance == composed[0].advance ? 0 : 1;
+  }
+  EXPECT_EQ(unlike, 0U);
+}
+
 // Each inline run is shaped in its own face: text in two styles measures as
 // its two parts do apart, never as one run in either face.
 TEST_F(BlockLayoutTest, RunsOfDifferentStylesAreShapedApart) {
@@ -382,6 +465,52 @@ TEST_F(BlockLayoutTest, TableRowCostsWhatTheRowCosts) {
       EXPECT_EQ(implicit.width, explicitCells.width) << columns;
       EXPECT_EQ(implicit.height, explicitCells.height) << columns;
     }
+  }
+}
+
+// A table row measured as its own block measures what it measures in its
+// whole table, however it writes its pipes: rows with the same cells measure
+// the same whether they have both outer pipes, one or none, and the whole
+// table, measured as one block, is as wide as its widest row and as tall as
+// its rows together.
+TEST_F(BlockLayoutTest, RowMeasuresAsItDoesInItsWholeTable) {
+  struct Case {
+    std::string table;
+    std::vector<std::size_t> sameRows;  // rows written differently, same cells
+  };
+  const std::vector<Case> cases{
+      {"| h | i |\n|---|---|\n| wide cell | b |\nwide cell | b\n"
+       "| wide cell | b\nwide cell | b |\n",
+       {1, 2, 3, 4}},
+      {"h | i | j\n--|--|--\nx | yy | zzz\n| x | yy | zzz |\n", {1, 2}},
+      {"| h | i | j |\n|---|---|---|\n| only | two |\nonly | two\n"
+       "| only | two | |\n",
+       {1, 2, 3}},
+      {"| h | i |\n|---|---|\n| `x \\| y` | z |\n`x \\| y` | z\n", {1, 2}},
+      {"h | i\n-|-\n**bold** | *it*\n| **bold** | *it* |\n", {1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::vector<Block> rows = extractBlocks(c.table);
+    ASSERT_GT(rows.size(), c.sameRows.back());
+    double widest = 0.0;
+    double height = 0.0;
+    std::vector<CachedSize> sizes;
+    for (const Block& row : rows) {
+      ASSERT_TRUE(row.tableRow) << row.source;
+      sizes.push_back(measure(row, {}));
+      widest = std::max(widest, sizes.back().width);
+      height += sizes.back().height;
+    }
+    for (const std::size_t same : c.sameRows) {
+      const std::size_t first = c.sameRows.front();
+      EXPECT_EQ(sizes[same].width, sizes[first].width)
+          << rows[same].source << " against " << rows[first].source;
+      EXPECT_EQ(sizes[same].height, sizes[first].height) << rows[same].source;
+    }
+    const CachedSize whole = measure(paragraph(c.table), {});
+    EXPECT_EQ(whole.width, widest);
+    EXPECT_DOUBLE_EQ(whole.height, height);
   }
 }
 

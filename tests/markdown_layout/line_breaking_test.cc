@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,60 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BreakCase>& info) {
       return std::string(info.param.name);
     });
+
+// The clusters come a piece at a time as they are shaped: where the pieces
+// end changes nothing.
+TEST_P(LineBreakingTest, PiecesBreakAsTheWholeDoes) {
+  const BreakCase& c = GetParam();
+  const std::vector<Cluster> all = clusters(c.pattern);
+  for (std::size_t piece = 1; piece <= all.size(); ++piece) {
+    SCOPED_TRACE("pieces of " + std::to_string(piece));
+    LineBreaker breaker(c.maxWidth, 7.0);
+    for (std::size_t start = 0; start < all.size(); start += piece) {
+      breaker.take(std::span<const Cluster>(all).subspan(
+          start, std::min(piece, all.size() - start)));
+    }
+    const LineBreaks result = breaker.finish();
+    EXPECT_DOUBLE_EQ(result.widestLine, c.widestLine);
+    EXPECT_EQ(result.lines, c.lines);
+  }
+}
+
+// A word is held back only while it may still be placed whole, one entry
+// per change of cluster: a long word of like clusters costs one entry, and
+// a long word of unlike ones no more than fit on a line.
+TEST(LineBreaking, HoldsBackNoMoreThanALineOfAWord) {
+  struct Case {
+    const char* name;
+    std::string pattern;
+    std::size_t held;
+  };
+  const std::vector<Case> cases{
+      {"like clusters", std::string(10000, 'a'), 1},
+      {"unlike clusters",
+       [] {
+         std::string text;
+         for (int i = 0; i < 5000; ++i) text += "a.";
+         return text;
+       }(),
+       100 / 15 * 2 + 2},
+      {"many words",
+       [] {
+         std::string text;
+         for (int i = 0; i < 5000; ++i) text += "a.a ";
+         return text;
+       }(),
+       3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LineBreaker breaker(100.0, 7.0);
+    breaker.take(clusters(c.pattern));
+    const LineBreaks result = breaker.finish();
+    EXPECT_GT(result.lines, 10U);
+    EXPECT_LE(breaker.largestHeldWord(), c.held);
+  }
+}
 
 TEST(LineBreaking, EmptyTextIsOneLineOfTheEmptyHeight) {
   const LineBreaks result = breakLines({}, 100.0, 7.0);
