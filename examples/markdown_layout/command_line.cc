@@ -25,7 +25,9 @@ const char* const kUsage =
     "  --verify   measure every hit again; exit 1 naming the first block\n"
     "             whose cached size differs\n"
     "  --blocks   list each block (document, lines, kind, size at 720 px),\n"
-    "             one tab-separated line each, and exit without replaying\n"
+    "             one tab-separated line each, and exit without replaying; in\n"
+    "             document names \\\\ \\t \\n \\r stand for a backslash, tab, line\n"
+    "             feed and carriage return, \\xHH for other control bytes\n"
     "The cache (BYTES takes a K, M or G suffix, or KiB, MiB or GiB: powers of\n"
     "1024):\n"
     "  --entries  the most entries the cache holds, 1 to 16777216 (default "
@@ -56,7 +58,9 @@ const char* const kUsage =
     "than UTF-8 (UTF-8's own is dropped) or passes a limit refuses the whole\n"
     "run: each such document is named with its reason and the program exits\n"
     "1 without a report, because the report's figures would otherwise\n"
-    "describe fewer documents than were named.\n";
+    "describe fewer documents than were named.\n"
+    "A write to standard output that fails ends the program with\n"
+    "\"write error: REASON\" and status 1.\n";
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include <vesk/measurement_cache.h>
 
 #include "examples/markdown_layout/block_listing.h"
+#include "examples/markdown_layout/capacity_curve_run.h"
 #include "examples/markdown_layout/checked_output.h"
 #include "examples/markdown_layout/command_line.h"
 #include "examples/markdown_layout/document_loading.h"
@@ -79,7 +80,7 @@ std::optional<std::vector<Document>> load(const CommandLine& line) {
 void printSession(const std::vector<Document>& documents,
                   const std::vector<Frame>& frames,
                   const LayoutOptions& options, const ViewerGeometry& geometry,
-                  bool verify) {
+                  const MeasurementCacheLimits& limits, bool verify) {
   std::size_t blocks = 0;
   std::size_t largest = 0;
   for (const Document& document : documents) {
@@ -96,10 +97,10 @@ void printSession(const std::vector<Document>& documents,
       documents.size(), blocks, largest, frames.size(), layouts);
   std::printf(
       "font %.0f px, line spacing %.2f, widths %.0f and %.0f px, screen %.0f "
-      "px; cache: at most %zu entries, %llu MiB%s\n\n",
+      "px; cache: at most %zu entries, %llu bytes%s\n\n",
       options.fontSize, options.lineSpacing, geometry.narrowWidth,
-      geometry.wideWidth, geometry.screenHeight, MeasurementCache::kMaxEntries,
-      static_cast<unsigned long long>(MeasurementCache::kByteBudget >> 20),
+      geometry.wideWidth, geometry.screenHeight, limits.maxEntries,
+      static_cast<unsigned long long>(limits.byteBudget),
       verify ? "; --verify: hits are measured again, times include it" : "");
   std::fflush(stdout);
 }
@@ -162,13 +163,22 @@ int run(const CommandLine& line) {
                            progress.update(done, total);
                          });
   }
-  printSession(*documents, frames, options, geometry, line.verify);
+  if (line.capacityCurve) {
+    const int status = runCapacityCurve(line, *documents, frames, options,
+                                        std::cout, std::cerr);
+    flushStandardOutput();
+    return status;
+  }
+  printSession(*documents, frames, options, geometry, line.cacheLimits,
+               line.verify);
   flushStandardOutput();
 
+  MeasurementCache& cache = MeasurementCache::shared();
+  cache.setLimits(line.cacheLimits);
   const std::vector<RunReport> runs =
-      replayRuns(line, *documents, frames, options, MeasurementCache::shared());
+      replayRuns(line, *documents, frames, options, cache);
 
-  printReport(std::cout, runs, frames, line.verify);
+  printReport(std::cout, runs, frames, line.cacheLimits, line.verify);
   flushStandardOutput();
   return 0;
 }

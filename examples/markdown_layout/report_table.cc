@@ -218,7 +218,8 @@ void printServedFrameTable(std::ostream& out,
 }
 
 void printReport(std::ostream& out, const std::vector<RunReport>& runs,
-                 const std::vector<Frame>& frames, bool verify) {
+                 const std::vector<Frame>& frames,
+                 const MeasurementCacheLimits& limits, bool verify) {
   out << "Whole session:\n\n";
   printRunTable(out, runs);
   bool severalThreadCounts = false;
@@ -228,6 +229,14 @@ void printReport(std::ostream& out, const std::vector<RunReport>& runs,
   if (severalThreadCounts) {
     out << '\n';
     printThreadScaling(out, runs);
+  }
+  out << '\n';
+  for (const RunReport& run : runs) {
+    if (run.mode != CacheMode::kCached) continue;
+    const CacheTraffic cache = run.result.total().cache;
+    out << "measurements saved by waiting, " << modeName(run) << ", "
+        << run.threads << (run.threads == 1 ? " thread: " : " threads: ")
+        << cache.waits << " (of " << cache.misses << " misses)\n";
   }
   out << "\nRepaint frames served wholly by the cache, against the same "
          "frames without it:\n\n";
@@ -241,8 +250,8 @@ void printReport(std::ostream& out, const std::vector<RunReport>& runs,
   if (evictions > 0) {
     out << "\nEvicted entries make room for newer ones: the cache holds at "
            "most "
-        << MeasurementCache::kMaxEntries
-        << " blocks, so laying out the whole of a longer document evicts its "
+        << limits.maxEntries << " blocks and " << limits.byteBudget
+        << " bytes, so laying out the whole of a longer document evicts its "
            "first blocks, and scrolling back up to them misses.\n";
   }
   if (verify) out << "\nverify: every hit equals a fresh measurement\n";

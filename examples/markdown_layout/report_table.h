@@ -1,6 +1,8 @@
 #ifndef VESK_EXAMPLES_MARKDOWN_LAYOUT_REPORT_TABLE_H_
 #define VESK_EXAMPLES_MARKDOWN_LAYOUT_REPORT_TABLE_H_
 
+#include <vesk/measurement_cache_limits.h>
+
 #include <cstddef>
 #include <ostream>
 #include <vector>
@@ -44,10 +46,13 @@ void printServedFrameTable(std::ostream& out,
                            const std::vector<Frame>& frames);
 
 // The whole report: the run table, the thread scaling when several thread
-// counts ran, the served-frame table, the step table, and with `verify` the
-// line that every hit equalled a fresh measurement.
+// counts ran, the measurements waiting saved, the served-frame table, the
+// step table, why entries were evicted from a cache of `limits` when any
+// were, and with `verify` the line that every hit equalled a fresh
+// measurement.
 void printReport(std::ostream& out, const std::vector<RunReport>& runs,
-                 const std::vector<Frame>& frames, bool verify);
+                 const std::vector<Frame>& frames,
+                 const MeasurementCacheLimits& limits, bool verify);
 
 }  // namespace morvane::vesk::markdown_layout
 

@@ -104,6 +104,47 @@ TEST(MarkdownLayoutProgram, VerifiesAndTheSecondPassOnlyHits) {
   }
 }
 
+// The curve's line for the replay's own limits holds the hits of a replay
+// at those limits, and --entries/--bytes reach the cache the replay uses.
+TEST(MarkdownLayoutProgram, CapacityCurveAgreesWithAReplayAtItsLimits) {
+  const TemporaryDirectory dir;
+  (void)dir.write("guide.md", kDocument);
+  (void)dir.write("again.md", kDocument + std::string("\nMore.\n"));
+
+  const ProgramRun curve =
+      layout({"--capacity-curve", "--tsv", "--entries", "3", "--bytes", "4K",
+              "--capacity-curve-svg", dir.path("curve.svg"), dir.path()});
+  ASSERT_EQ(curve.exitStatus, 0) << curve.standardError;
+  std::istringstream lines(curve.standardOutput);
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line, "entries\tbytes\tlookups\thits");
+  int rows = 0;
+  std::string hitsAtThreeEntries;
+  while (std::getline(lines, line)) {
+    ++rows;
+    if (line.rfind("3\t4096\t", 0) == 0) {
+      hitsAtThreeEntries = line.substr(line.rfind('\t') + 1);
+    }
+  }
+  // The grid of 10 entry limits by 9 budgets, with the replay's own limits
+  // added as an 11th entry limit and a 10th budget.
+  EXPECT_EQ(rows, 11 * 10);
+  ASSERT_FALSE(hitsAtThreeEntries.empty()) << curve.standardOutput;
+
+  const ProgramRun replay =
+      layout({"--threads", "1", "--entries", "3", "--bytes", "4K", dir.path()});
+  ASSERT_EQ(replay.exitStatus, 0) << replay.standardError;
+  EXPECT_NE(replay.standardOutput.find("at most 3 entries, 4096 bytes"),
+            std::string::npos)
+      << replay.standardOutput;
+  const std::vector<std::string> cached =
+      sessionRow(replay.standardOutput, "cache", "1");
+  ASSERT_GT(cached.size(), 6U) << replay.standardOutput;
+  EXPECT_EQ(cached[4], hitsAtThreeEntries);
+  EXPECT_NE(cached[6], "0");  // three entries cannot hold the session
+}
+
 TEST(MarkdownLayoutProgram, LaysOutEmptyAndInvalidUtf8Documents) {
   const TemporaryDirectory dir;
   const std::string empty = dir.write("empty.md", "");

@@ -162,7 +162,7 @@ TEST_F(ReportTable, NoRatioOfTimesFromRunsWithoutBlocks) {
     run.result.servedByCache.assign(frames.size(), false);
   }
   std::ostringstream out;
-  printReport(out, runs, frames, false);
+  printReport(out, runs, frames, MeasurementCacheLimits{}, false);
   const std::string text = out.str();
   const auto whole = rows(text.substr(0, text.find("Repaint frames")), 2);
   for (const char* run : {"no cache/1", "cache/1", "no cache/2", "cache/2"}) {
@@ -201,8 +201,10 @@ TEST_F(ReportTable, ServedFramesAddUpOnlyTheFramesTheCacheServed) {
 
 TEST_F(ReportTable, ReportExplainsEvictionsOnlyWhenThereWere) {
   std::ostringstream withEvictions;
-  printReport(withEvictions, runs, frames, false);
+  printReport(withEvictions, runs, frames, {100, 1 << 20}, false);
   EXPECT_NE(withEvictions.str().find("Evicted entries"), std::string::npos);
+  EXPECT_NE(withEvictions.str().find("at most 100 blocks and 1048576 bytes"),
+            std::string::npos);
   for (RunReport& run : runs) {
     for (StepTotals& step : run.result.steps) {
       step.cache.evictionsByEntryLimit = 0;
@@ -210,7 +212,7 @@ TEST_F(ReportTable, ReportExplainsEvictionsOnlyWhenThereWere) {
     }
   }
   std::ostringstream without;
-  printReport(without, runs, frames, true);
+  printReport(without, runs, frames, MeasurementCacheLimits{}, true);
   EXPECT_EQ(without.str().find("Evicted entries"), std::string::npos);
   EXPECT_NE(without.str().find("verify: every hit equals"), std::string::npos);
 }
