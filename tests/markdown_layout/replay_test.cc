@@ -154,6 +154,36 @@ TEST(Replay, KeysTooLargeForTheBudgetAreMisses) {
   }
 }
 
+// Each step's evictions, by the limit that made them, add up to the cache's
+// own counts: one limit binds in each case, so a count taken from the other
+// would show.
+TEST(Replay, CountsEachStepsEvictionsByTheLimitThatMadeThem) {
+  const std::vector<Document> documents = makeDocuments();
+  const std::vector<Frame> frames = makeFrames(documents);
+  struct Case {
+    MeasurementCacheLimits limits;
+    bool byEntries;
+  };
+  for (const Case& c : {Case{{6, std::uint64_t{1} << 30}, true},
+                        Case{{100000, 6 * 1024}, false}}) {
+    SCOPED_TRACE(c.byEntries ? "entry limit" : "byte budget");
+    MeasurementCache cache(c.limits);
+    const ReplayResult result =
+        replay(documents, frames, CacheMode::kCached, 1, cache);
+    std::uint64_t byEntries = 0;
+    std::uint64_t byBytes = 0;
+    for (const StepTotals& step : result.steps) {
+      byEntries += step.cache.evictionsByEntryLimit;
+      byBytes += step.cache.evictionsByByteBudget;
+    }
+    const MeasurementCacheStats stats = cache.stats();
+    EXPECT_EQ(byEntries, stats.evictionsByEntryLimit);
+    EXPECT_EQ(byBytes, stats.evictionsByByteBudget);
+    EXPECT_GT(c.byEntries ? byEntries : byBytes, 0U);
+    EXPECT_EQ(c.byEntries ? byBytes : byEntries, 0U);
+  }
+}
+
 TEST(Replay, OnlyFramesWithBlocksAndNoMissAreServedByTheCache) {
   const std::vector<Document> documents = makeDocuments();
   const std::vector<Frame> frames = makeFrames(documents);
