@@ -113,10 +113,14 @@ if(STEP STREQUAL "install")
   # The static libraries are compiled with -fno-pie, as a compiler that
   # does not default to position-independent executables compiles them, so
   # that only their own POSITION_INDEPENDENT_CODE lets the consumers link
-  # them into a shared library (the plugins) or an executable.
+  # them into a shared library (the plugins) or an executable. Executables
+  # of that build (CMake's own checks) link with -no-pie to match, since
+  # sanitizer-instrumented code compiled without -fpie does not link into a
+  # position-independent executable.
   set(vesk_flags)
   if(NOT SHARED)
-    set(vesk_flags "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -fno-pie")
+    set(vesk_flags "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -fno-pie"
+      "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS} -no-pie")
   endif()
   build_project(${SOURCE_DIR} ${build}
     ${vesk_flags}
