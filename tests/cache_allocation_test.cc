@@ -143,6 +143,12 @@ TEST(MeasurementCacheAllocations, HitsAndRefusalsAllocateNothing) {
   EXPECT_EQ(allocationsOnThisThread(), before);
 }
 
+TEST(MeasurementCacheAllocationFailure, ConstructingWithAFailingIndexThrows) {
+  failNthAllocationOnThisThread(1);
+  EXPECT_THROW(MeasurementCache({100000, 64 * kMiB}), std::bad_alloc);
+  EXPECT_TRUE(disarmAllocationFailure());
+}
+
 TEST(MeasurementCacheAllocationFailure,
      GrowingTheIndexChangesNothingIfItFails) {
   MeasurementCache cache;
