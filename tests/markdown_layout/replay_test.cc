@@ -165,7 +165,7 @@ TEST(Replay, CountsEachStepsEvictionsByTheLimitThatMadeThem) {
     bool byEntries;
   };
   for (const Case& c : {Case{{6, std::uint64_t{1} << 30}, true},
-                        Case{{100000, 6 * 1024}, false}}) {
+                        Case{{100000, std::uint64_t{6} * 1024}, false}}) {
     SCOPED_TRACE(c.byEntries ? "entry limit" : "byte budget");
     MeasurementCache cache(c.limits);
     const ReplayResult result =
