@@ -28,6 +28,8 @@ const char* const kUsage =
     "             one tab-separated line each, and exit without replaying; in\n"
     "             document names \\\\ \\t \\n \\r stand for a backslash, tab, line\n"
     "             feed and carriage return, \\xHH for other control bytes\n"
+    "             (--threads, --passes, --verify, --entries and --bytes set\n"
+    "             the replay, so --blocks refuses them)\n"
     "The cache (BYTES takes a K, M or G suffix, or KiB, MiB or GiB: powers of\n"
     "1024):\n"
     "  --entries  the most entries the cache holds, 1 to 16777216 (default "
@@ -40,6 +42,8 @@ const char* const kUsage =
     "             --entries and --bytes, the point marked *), exactly as an\n"
     "             LRU cache of each size would have answered them; with\n"
     "             --passes, the session that many times over one cache\n"
+    "             (its lookups are recorded in order on one thread, so it\n"
+    "             refuses --threads and --verify)\n"
     "  --tsv      with --capacity-curve: print tab-separated lines under the\n"
     "             header entries, bytes, lookups, hits instead (bytes in "
     "bytes)\n"
@@ -128,6 +132,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
   CommandLine line;
   bool optionsEnded = false;
   bool svgNamed = false;
+  // The first option named that only a replay uses, and the first of those
+  // that --capacity-curve cannot use either: a mode that would ignore an
+  // option refuses it, so that no output describes settings it never used.
+  std::string_view replayOption;
+  std::string_view unrecordedOption;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const auto value = [&]() -> std::string_view {
@@ -142,11 +151,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       line.help = true;
     } else if (arg == "--verify") {
       line.verify = true;
+      if (unrecordedOption.empty()) unrecordedOption = arg;
     } else if (arg == "--blocks") {
       line.blocks = true;
     } else if (arg == "--passes") {
+      if (replayOption.empty()) replayOption = arg;
       line.passes = parseCount(value(), arg);
     } else if (arg == "--threads") {
+      if (unrecordedOption.empty()) unrecordedOption = arg;
       line.threads.clear();
       std::string_view list = value();
       for (;;) {
@@ -156,10 +168,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         list.remove_prefix(comma + 1);
       }
     } else if (arg == "--entries") {
+      if (replayOption.empty()) replayOption = arg;
       line.cacheLimits.maxEntries = static_cast<std::size_t>(parseNumber(
           value(), arg, 1, kMaxCacheEntries, false,
           "a number from 1 to " + std::to_string(kMaxCacheEntries)));
     } else if (arg == "--bytes") {
+      if (replayOption.empty()) replayOption = arg;
       line.cacheLimits.byteBudget =
           parseNumber(value(), arg, kMinCacheBytes, kMaxCacheBytes, true,
                       "a size from 560 to 64G");
@@ -195,6 +209,19 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
   }
   if (line.capacityCurve && line.blocks) {
     throw UsageError("--capacity-curve and --blocks exclude each other");
+  }
+  if (line.capacityCurve && !unrecordedOption.empty()) {
+    throw UsageError(std::string(unrecordedOption) +
+                     " goes with a replay, not with --capacity-curve, which "
+                     "records the session's lookups in order on one thread");
+  }
+  if (line.blocks) {
+    const std::string_view ignored =
+        !unrecordedOption.empty() ? unrecordedOption : replayOption;
+    if (!ignored.empty()) {
+      throw UsageError(std::string(ignored) +
+                       " goes with a replay, not with --blocks");
+    }
   }
   return line;
 }

@@ -105,6 +105,14 @@ TEST(CommandLine, RefusesWhatIsOutOfRangeNamingTheArgument) {
       {"--tsv"},
       {"--capacity-curve-svg", "x.svg"},
       {"--capacity-curve", "--blocks"},
+      // Options the mode would ignore.
+      {"--threads", "2", "--capacity-curve"},
+      {"--verify", "--passes", "2", "--capacity-curve"},
+      {"--threads", "1", "--blocks"},
+      {"--verify", "--blocks"},
+      {"--passes", "2", "--blocks"},
+      {"--entries", "64", "--blocks"},
+      {"--bytes", "1M", "--blocks"},
   };
   for (const auto& arguments : bad) {
     std::string text;
