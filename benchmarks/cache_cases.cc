@@ -45,6 +45,13 @@ FilledCache& sharedFilledCache(std::size_t markdownBytes) {
   return *filled;
 }
 
+// Where this thread starts in a run's `count` keys: threads start spread
+// evenly, so that they do not all ask for the same key at once.
+std::size_t firstKeyOfThread(const benchmark::State& state, std::size_t count) {
+  return count * static_cast<std::size_t>(state.thread_index()) /
+         static_cast<std::size_t>(state.threads());
+}
+
 // The entries the cache held; the same for every thread of a run.
 void countEntries(benchmark::State& state, std::size_t entries) {
   state.counters["entries"] = benchmark::Counter(
@@ -80,9 +87,7 @@ void insertEvicting(benchmark::State& state, std::size_t paddingBytes) {
 void getHit(benchmark::State& state) {
   FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
   const std::vector<MeasurementCacheKey>& keys = filled.stored;
-  std::size_t next = keys.size() *
-                     static_cast<std::size_t>(state.thread_index()) /
-                     static_cast<std::size_t>(state.threads());
+  std::size_t next = firstKeyOfThread(state, keys.size());
   std::uint64_t misses = 0;
   CachedSize out;
   for (auto _ : state) {
@@ -99,9 +104,7 @@ void getHit(benchmark::State& state) {
 void getOrMeasureHit(benchmark::State& state) {
   FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
   const std::vector<MeasurementCacheKey>& keys = filled.stored;
-  std::size_t next = keys.size() *
-                     static_cast<std::size_t>(state.thread_index()) /
-                     static_cast<std::size_t>(state.threads());
+  std::size_t next = firstKeyOfThread(state, keys.size());
   std::uint64_t measured = 0;
   for (auto _ : state) {
     const CachedSize size = filled.cache.getOrMeasure(keys[next], [&] {
@@ -142,9 +145,7 @@ void setLimitsHalving(benchmark::State& state) {
 void getSetMix(benchmark::State& state) {
   FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
   const std::vector<MeasurementCacheKey>& keys = filled.stored;
-  std::size_t next = keys.size() *
-                     static_cast<std::size_t>(state.thread_index()) /
-                     static_cast<std::size_t>(state.threads());
+  std::size_t next = firstKeyOfThread(state, keys.size());
   std::uint64_t misses = 0;
   unsigned call = 0;
   CachedSize out;

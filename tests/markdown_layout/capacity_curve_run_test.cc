@@ -19,6 +19,7 @@
 #include "examples/markdown_layout/block_extraction.h"
 #include "examples/markdown_layout/replay.h"
 #include "tests/markdown_layout/temporary_directory.h"
+#include "tests/markdown_layout/test_frames.h"
 
 namespace morvane::vesk::markdown_layout {
 namespace {
@@ -46,17 +47,7 @@ std::vector<Document> makeDocuments() {
 }
 
 std::vector<Frame> makeFrames(const std::vector<Document>& documents) {
-  std::vector<std::size_t> counts;
-  counts.reserve(documents.size());
-  for (const Document& document : documents) {
-    counts.push_back(document.blocks.size());
-  }
-  ViewerGeometry geometry;
-  geometry.screenHeight = 300.0;
-  return planViewerSession(counts, geometry,
-                           [](std::size_t, std::size_t block, double) {
-                             return 30.0 + static_cast<double>(block % 3);
-                           });
+  return testing::planTestFrames(documents, 300.0);
 }
 
 std::size_t indexOf(const auto& values, const auto& value) {
