@@ -220,8 +220,8 @@ TEST(GetOrMeasure, AKeyThatEqualsNothingNeverWaits) {
 }
 
 // Many threads over a few keys, with limits changing under them: every
-// result is its key's own, and each key is measured at most once per time
-// it is absent from the cache.
+// result is its key's own, every call counts once as a hit or a miss, and
+// every miss either measured or waited for another caller's measurement.
 TEST(GetOrMeasure, ManyThreadsOverFewKeysGetTheirOwnKeysSizes) {
   constexpr int kThreads = 4;
   constexpr int kCalls = 2000;
