@@ -86,13 +86,14 @@ void CapacityCurve::record(const MeasurementCacheKey& key, bool lookup) {
   const std::size_t now = nextPosition_;
   const Load own{1, charge};
 
-  const auto stored = keys_.find(ProbeKey{key, hash});
+  const auto stored = keys_.find(detail::HashedKey{key, hash});
   if (stored == keys_.end()) {
     // First use: a miss at every size. Only the insertion can throw, and
     // nothing has changed before it.
-    const auto inserted =
-        keys_.emplace(StoredKey{key, hash}, Recency{now, charge, keyClass})
-            .first;
+    const auto inserted = keys_
+                              .emplace(detail::StoredHashedKey{key, hash},
+                                       Recency{now, charge, keyClass})
+                              .first;
     ClassTree& tree = classes_[keyClass];
     if (tree.nodes.empty()) {
       try {

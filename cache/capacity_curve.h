@@ -3,10 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "export.h"
+#include "hashed_key_map.h"
 #include "measurement_cache_key.h"
 
 namespace morvane::vesk {
@@ -101,32 +101,8 @@ class CapacityCurve {
     std::uint64_t charge = 0;  // entryCharge of the key
     std::size_t chargeClass = 0;
   };
-  struct StoredKey {
-    MeasurementCacheKey key;
-    std::uint64_t hash;
-  };
-  struct ProbeKey {
-    const MeasurementCacheKey& key;
-    std::uint64_t hash;
-  };
-  struct StoredHash {
-    using is_transparent = void;
-    std::uint64_t operator()(const StoredKey& stored) const noexcept {
-      return stored.hash;
-    }
-    std::uint64_t operator()(const ProbeKey& probe) const noexcept {
-      return probe.hash;
-    }
-  };
-  struct StoredEqual {
-    using is_transparent = void;
-    template <typename A, typename B>
-    bool operator()(const A& a, const B& b) const {
-      return a.hash == b.hash && a.key == b.key;
-    }
-  };
-  using KeyMap =
-      std::unordered_map<StoredKey, Recency, StoredHash, StoredEqual>;
+  // Keys found as the cache finds them, with hashes computed once.
+  using KeyMap = detail::HashedKeyMap<Recency>;
 
   // Count and total charge of the keys whose last use lies in some range of
   // positions.

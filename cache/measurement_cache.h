@@ -17,6 +17,7 @@
 #include "cached_size.h"
 #include "entry_charge.h"
 #include "export.h"
+#include "hashed_key_map.h"
 #include "measurement_cache_entry.h"
 #include "measurement_cache_key.h"
 #include "measurement_cache_key_hash.h"
@@ -172,44 +173,11 @@ class MeasurementCache {
   struct Slot;
   using EntryList = std::list<Slot>;
 
-  // The index's copy of a key, stored with the key's hash. The hash is
-  // computed once, from the caller's key before the lock is taken; the index
-  // only ever reads stored hashes, so it never hashes a key itself, whatever
-  // the standard library's insertion does.
-  struct IndexedKey {
-    // Copies the new entry's list copy; by value it would copy, then move.
-    IndexedKey(
-        const MeasurementCacheKey& source,  // NOLINT(modernize-pass-by-value)
-        std::uint64_t keyHash)
-        : key(source), hash(keyHash) {}
-    MeasurementCacheKey key;
-    std::uint64_t hash;
-  };
-  // A caller's key with its hash, for lookups under the lock.
-  struct HashedKey {
-    const MeasurementCacheKey& key;
-    std::uint64_t hash;
-  };
-  struct IndexHash {
-    using is_transparent = void;
-    std::uint64_t operator()(const IndexedKey& stored) const noexcept {
-      return stored.hash;
-    }
-    std::uint64_t operator()(const HashedKey& probe) const noexcept {
-      return probe.hash;
-    }
-  };
-  // Compares hashes first, so that a bucket walk reads no key whose hash
-  // differs.
-  struct IndexEqual {
-    using is_transparent = void;
-    template <typename A, typename B>
-    bool operator()(const A& a, const B& b) const {
-      return a.hash == b.hash && a.key == b.key;
-    }
-  };
-  using Index = std::unordered_map<IndexedKey, EntryList::iterator, IndexHash,
-                                   IndexEqual>;
+  // The index holds its own copy of each key with the key's hash, computed
+  // from the caller's key before the lock is taken; it never hashes a key
+  // itself. A caller's key travels with its hash as a HashedKey.
+  using HashedKey = detail::HashedKey;
+  using Index = detail::HashedKeyMap<EntryList::iterator>;
 
   struct Slot {
     CacheEntry entry;

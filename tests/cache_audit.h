@@ -43,7 +43,7 @@ class MeasurementCacheInspector {
   // a `hash` member, for tests that watch what it compares.
   template <typename A, typename B>
   static bool indexKeysEqual(const A& a, const B& b) {
-    return MeasurementCache::IndexEqual{}(a, b);
+    return detail::HashFirstEqual{}(a, b);
   }
 
  private:

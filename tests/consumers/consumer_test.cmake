@@ -186,7 +186,7 @@ if(STEP STREQUAL "install")
     file(GLOB_RECURSE cache_library ${prefix}/*/libvesk_cache.so.${VERSION})
     run("listing the cache's exports" ${NM} -D --defined-only --demangle
       ${cache_library})
-    if(run_output MATCHES "evictLeastRecentlyUsed|IndexHash|IndexEqual")
+    if(run_output MATCHES "evictLeastRecentlyUsed|HashReader|HashFirstEqual")
       message(FATAL_ERROR "the cache exports its internals:\n${run_output}")
     endif()
   endif()
