@@ -18,17 +18,33 @@ MeasurementCache::MeasurementCache()
 
 MeasurementCache::MeasurementCache(MeasurementCacheLimits limits)
     : byteBudget_(limits.byteBudget) {
-  const std::size_t capacity = indexCapacityFor(limits);
+  checkLimits(limits);
   // No other thread can see the cache yet; the lock only satisfies the
   // analysis.
-  const SpinThenParkLockGuard lock(lock_);
-  index_.reserve(capacity);
-  indexCapacity_ = capacity;
+  const Exclusive lock(*this);
   limits_ = limits;
 }
 
-std::size_t MeasurementCache::indexCapacityFor(
-    const MeasurementCacheLimits& limits) {
+MeasurementCache::Exclusive::Exclusive(const MeasurementCache& cache) noexcept
+    : cache_(cache) {
+  cache_.lock_.lock();
+  cache_.applyLoggedHits();
+}
+
+MeasurementCache::Exclusive::~Exclusive() { cache_.lock_.unlock(); }
+
+void MeasurementCache::applyLoggedHits() const noexcept {
+  EntryList& entries = entries_;
+  lock_.replay([&entries](EntryList::iterator slot) {
+    entries.splice(entries.begin(), entries, slot);
+  });
+}
+
+void MeasurementCache::settleRecency() const noexcept {
+  const Exclusive lock(*this);
+}
+
+void MeasurementCache::checkLimits(const MeasurementCacheLimits& limits) {
   if (limits.maxEntries == 0) {
     throw std::invalid_argument("MeasurementCache: maxEntries must be >= 1");
   }
@@ -37,32 +53,19 @@ std::size_t MeasurementCache::indexCapacityFor(
         "MeasurementCache: byteBudget must be >= 560, the charge of an empty "
         "key");
   }
-  // Every entry is charged at least kSmallestEntryCharge, so the budget
-  // bounds the entries too.
-  const std::uint64_t byBudget = limits.byteBudget / kSmallestEntryCharge;
-  return byBudget < limits.maxEntries ? static_cast<std::size_t>(byBudget)
-                                      : limits.maxEntries;
 }
 
 MeasurementCacheLimits MeasurementCache::limits() const {
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   return limits_;
 }
 
 void MeasurementCache::setLimits(MeasurementCacheLimits limits) {
-  const std::size_t capacity = indexCapacityFor(limits);
+  checkLimits(limits);
   // Evicted slots, with their index entries, are freed after the lock is
   // released, when `removed` goes out of scope.
   EntryList removed;
-  const SpinThenParkLockGuard lock(lock_);
-  if (capacity > indexCapacity_) {
-    // A rehash that fails to allocate leaves the index as it was.
-    index_.reserve(capacity);
-    for (auto indexed = index_.begin(); indexed != index_.end(); ++indexed) {
-      indexed->second->indexed = indexed;
-    }
-    indexCapacity_ = capacity;
-  }
+  const Exclusive lock(*this);
   limits_ = limits;
   byteBudget_.store(limits.byteBudget, std::memory_order_relaxed);
   while (index_.size() > limits.maxEntries ||
@@ -73,19 +76,41 @@ void MeasurementCache::setLimits(MeasurementCacheLimits limits) {
   }
 }
 
-bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
-  const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
-  const SpinThenParkLockGuard lock(lock_);
+bool MeasurementCache::findShared(const HashedKey& probe, CachedSize& out,
+                                  bool& hit, bool countMiss) const noexcept {
+  Lock::Reader reader;
+  if (!lock_.tryLockShared(reader)) return false;
   const auto found = index_.find(probe);
-  if (found == index_.end()) {
-    ++counters_.misses;
-    return false;
+  hit = found != index_.end();
+  if (hit) {
+    out = found->second->entry.size;
+    lock_.record(reader, found->second);
+    lock_.count(reader, kSlotHits);
+  } else if (countMiss) {
+    lock_.count(reader, kSlotMisses);
   }
-  ++counters_.hits;
+  lock_.unlockShared(reader);
+  return true;
+}
+
+bool MeasurementCache::findExclusive(const HashedKey& probe,
+                                     CachedSize& out) noexcept {
+  const auto found = index_.find(probe);
+  if (found == index_.end()) return false;
   const EntryList::iterator slot = found->second;
   entries_.splice(entries_.begin(), entries_, slot);
   out = slot->entry.size;
   return true;
+}
+
+bool MeasurementCache::get(const MeasurementCacheKey& key, CachedSize& out) {
+  const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
+  bool hit = false;
+  if (findShared(probe, out, hit, /*countMiss=*/true)) return hit;
+  const Exclusive lock(*this);
+  hit = findExclusive(probe, out);
+  ++(hit ? counters_.hits : counters_.misses);
+  return hit;
 }
 
 void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
@@ -95,7 +120,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
     return;
   }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   storeLocked(probe, charge, size);
 }
 
@@ -142,11 +167,18 @@ void MeasurementCache::storeLocked(const HashedKey& probe, std::uint64_t charge,
     fresh.front().entry.size = size;
   }
   Slot& slot = fresh.front();
+  const std::size_t buckets = index_.bucket_count();
   slot.indexed = index_
                      .emplace(std::piecewise_construct,
                               std::forward_as_tuple(slot.entry.key, probe.hash),
                               std::forward_as_tuple(fresh.begin()))
                      .first;
+  if (index_.bucket_count() != buckets) {
+    // The index grew, which invalidates its iterators.
+    for (auto indexed = index_.begin(); indexed != index_.end(); ++indexed) {
+      indexed->second->indexed = indexed;
+    }
+  }
   entries_.splice(entries_.begin(), fresh);
   accountedBytes_ += charge;
   ++counters_.insertions;
@@ -154,16 +186,15 @@ void MeasurementCache::storeLocked(const HashedKey& probe, std::uint64_t charge,
 
 bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
                                      PendingClaim& claim) {
+  bool hit = false;
+  if (findShared(probe, out, hit, /*countMiss=*/false) && hit) return true;
   bool counted = false;
   for (;;) {
     PendingClaim awaited;
     {
-      const SpinThenParkLockGuard lock(lock_);
-      if (const auto found = index_.find(probe); found != index_.end()) {
+      const Exclusive lock(*this);
+      if (findExclusive(probe, out)) {
         if (!counted) ++counters_.hits;
-        const EntryList::iterator slot = found->second;
-        entries_.splice(entries_.begin(), entries_, slot);
-        out = slot->entry.size;
         return true;
       }
       // A miss is counted once it is known how the call ends: by waiting,
@@ -222,7 +253,7 @@ void MeasurementCache::storeMeasured(const HashedKey& probe,
       if (wake) pending.state.notify_all();
     }
   } publication(pending);
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   unlinkPending(pending);
   counters_.waits += pending.waiters;
   publication.wake = pending.waiters != 0;
@@ -232,23 +263,12 @@ void MeasurementCache::storeMeasured(const HashedKey& probe,
 void MeasurementCache::abandonMeasurement(PendingClaim& claim) noexcept {
   bool wake = false;
   {
-    const SpinThenParkLockGuard lock(lock_);
+    const Exclusive lock(*this);
     unlinkPending(*claim);
     wake = claim->waiters != 0;
   }
   claim->state.store(PendingMeasurement::kAbandoned, std::memory_order_release);
   if (wake) claim->state.notify_all();
-}
-
-MeasurementCache::PendingMeasurement* MeasurementCache::findPending(
-    const HashedKey& probe) const {
-  for (PendingMeasurement* pending = pending_; pending != nullptr;
-       pending = pending->next) {
-    if (pending->hash == probe.hash && pending->key == probe.key) {
-      return pending;
-    }
-  }
-  return nullptr;
 }
 
 void MeasurementCache::unlinkPending(PendingMeasurement& pending) noexcept {
@@ -267,7 +287,7 @@ void MeasurementCache::removeMatchingMarkdown(const std::string& markdown) {
   // released, when `removed` goes out of scope. Until then `markdown` stays
   // readable even when it is the text of a removed entry.
   EntryList removed;
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   for (auto slot = entries_.begin(); slot != entries_.end();) {
     const auto next = std::next(slot);
     if (slot->entry.key.markdown == markdown) {
@@ -283,26 +303,27 @@ void MeasurementCache::clear() noexcept {
   // Extracting the index entries one by one, rather than swapping the index
   // out, keeps its reserved buckets without allocating new ones.
   EntryList removed;
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   while (!entries_.empty()) moveOut(entries_.begin(), removed);
   counters_ = Counters{};
+  lock_.resetCounts();
   refusals_.store(0, std::memory_order_relaxed);
   measurements_.store(0, std::memory_order_relaxed);
   measurementNanoseconds_.store(0, std::memory_order_relaxed);
 }
 
 std::uint64_t MeasurementCache::entryCount() const noexcept {
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   return index_.size();
 }
 
 MeasurementCacheStats MeasurementCache::stats() const {
-  const SpinThenParkLockGuard lock(lock_);
+  const Exclusive lock(*this);
   return MeasurementCacheStats{
       .entries = index_.size(),
       .accountedBytes = accountedBytes_,
-      .hits = counters_.hits,
-      .misses = counters_.misses,
+      .hits = counters_.hits + lock_.counted(kSlotHits),
+      .misses = counters_.misses + lock_.counted(kSlotMisses),
       .insertions = counters_.insertions,
       .updates = counters_.updates,
       .refusals = refusals_.load(std::memory_order_relaxed),

@@ -23,7 +23,7 @@
 #include "measurement_cache_key_hash.h"
 #include "measurement_cache_limits.h"
 #include "measurement_cache_stats.h"
-#include "spin_then_park_lock.h"
+#include "per_thread_read_lock.h"
 #include "thread_safety_annotations.h"
 
 namespace morvane::vesk {
@@ -36,14 +36,23 @@ namespace morvane::vesk {
 //
 // Thread safety: shared(), get(), getOrMeasure(), set(),
 // removeMatchingMarkdown(), clear(), entryCount(), stats(), limits() and
-// setLimits() may be called from any thread at any time. Each holds one
-// internal lock (a SpinThenParkLock, non-recursive) for its whole critical
-// section, through a scope-bound guard, and calls nothing outside the cache
-// while holding it; the result is as if the calls ran one at a time, in an
-// order that keeps the order of calls that did not overlap. forEachEntry()
-// and destruction take no lock: call them only while no other thread uses the
-// cache. shared() must not be called, nor its instance used, once exit-time
-// destruction has begun (a thread still running when main returns).
+// setLimits() may be called from any thread at any time; the result is as if
+// the calls ran one at a time, in an order that keeps the order of calls that
+// did not overlap, and the recency order is exact in that order. forEachEntry()
+// and destruction: only while no other thread uses the cache. shared() must
+// not be called, nor its instance used, once exit-time destruction has begun
+// (a thread still running when main returns).
+//
+// How hits scale: the lock is a PerThreadReadLock. A hit (get(), or
+// getOrMeasure() finding the key) holds it shared: it writes only its own
+// thread's slot, where it logs the entry it found, stamped, instead of moving
+// it to the front; it neither allocates nor waits. Every other operation
+// holds it exclusively, and first moves the logged entries to the front in
+// stamp order, so the list is exact whenever anything can observe it. A hit
+// runs as a writer instead when a writer holds the lock, when its thread's
+// log is full (once in 256 hits of a thread) or when another thread shares
+// its slot. Each operation takes the lock once through a scope-bound guard
+// and calls nothing outside the cache while holding it.
 //
 // One measurement per key: getOrMeasure() runs its measuring function outside
 // the lock, and callers that miss an equal key while it runs wait for its
@@ -64,26 +73,31 @@ namespace morvane::vesk {
 // budget in entryCharge terms, inside set() as well as between operations:
 // set() evicts before it copies a new key, so the only copies beyond those of
 // the accounted entries are the new entry's own, made once there is room for
-// them. Besides the keys, the index keeps one bucket pointer for each entry
-// the largest limits set so far can hold.
+// them. Besides the keys, the index keeps about one bucket pointer per
+// entry stored (it grows with the entries, as std::unordered_map does, and
+// keeps its buckets when entries go), and the lock its slots: 16 to 64
+// (twice the hardware threads) of 4 KiB each.
 //
 // Misses and refusals: a miss is reported only by get() returning false. A key
 // whose entryCharge exceeds the byte budget is never stored: set() returns
 // after reading six string lengths, without locking, hashing or evicting, and
 // getOrMeasure() measures it without looking it up.
 //
-// Failures: allocation failure inside set(), getOrMeasure() or setLimits()
-// propagates as an exception with the lock released; entries already evicted
-// stay evicted, nothing is half-inserted and every invariant holds. Limits
-// that cannot hold an entry are refused with std::invalid_argument, changing
-// nothing. Taking the lock cannot fail, and no other operation throws.
+// Failures: allocation failure inside set() or getOrMeasure() (a new entry,
+// or the index growing for it) propagates as an exception with the lock
+// released; entries already evicted stay evicted, nothing is half-inserted
+// and every invariant holds. Limits that cannot hold an entry are refused
+// with std::invalid_argument, changing nothing. Taking the lock cannot fail,
+// and no other operation throws.
 //
 // Complexity: get(), getOrMeasure() and set() hash the caller's key once and
 // otherwise run in constant time plus one index erase per evicted entry,
 // which hashes nothing (a getOrMeasure() miss also scans the measurements in
-// progress, one per thread measuring at most); removeMatchingMarkdown() and
-// clear() are linear in the entries stored; setLimits() in the entries it
-// evicts, and in all entries when it grows the index.
+// progress, one per thread measuring at most), amortised over the index's
+// growth; an operation that holds the lock exclusively also moves the entries
+// logged by hits since the last one, merging the logs of the threads that
+// made them; removeMatchingMarkdown() and clear() are linear in the entries
+// stored; setLimits() in the entries it evicts.
 class MeasurementCache {
  public:
   using CacheEntry = MeasurementCacheEntry;
@@ -102,8 +116,8 @@ class MeasurementCache {
 
   VESK_EXPORT MeasurementCache();
   // Throws std::invalid_argument for limits that cannot hold an entry
-  // (maxEntries 0, or a byteBudget below kSmallestEntryCharge), and the
-  // allocation failure when the index for them cannot be allocated.
+  // (maxEntries 0, or a byteBudget below kSmallestEntryCharge), and
+  // std::bad_alloc. {SIZE_MAX, UINT64_MAX} is a cache without limits.
   VESK_EXPORT explicit MeasurementCache(MeasurementCacheLimits limits);
   MeasurementCache(const MeasurementCache&) = delete;
   MeasurementCache& operator=(const MeasurementCache&) = delete;
@@ -152,18 +166,20 @@ class MeasurementCache {
   // Makes `limits` the cache's limits. Entries that no longer fit are evicted
   // at once, least recently used first, until both hold (counted in stats()
   // as evictions). Limits that cannot hold an entry are refused with
-  // std::invalid_argument; growing the index may fail to allocate. Either
-  // way nothing changes.
+  // std::invalid_argument, changing nothing. Allocates nothing: raising the
+  // limits costs nothing until entries come.
   VESK_EXPORT void setLimits(MeasurementCacheLimits limits);
 
   // Number of stored entries.
   VESK_EXPORT std::uint64_t entryCount() const noexcept;
 
   // Calls `visit` with each stored entry, most recently used first, without
-  // changing the order. Not synchronised (hence unchecked by the analysis):
-  // no other thread may use the cache meanwhile, and `visit` must not use it.
+  // changing the order. Not synchronised while it visits (hence unchecked by
+  // the analysis): no other thread may use the cache meanwhile, and `visit`
+  // must not use it.
   template <std::invocable<const CacheEntry&> Visitor>
   void forEachEntry(Visitor&& visit) const VESK_NO_THREAD_SAFETY_ANALYSIS {
+    settleRecency();
     for (const Slot& slot : entries_) visit(slot.entry);
   }
 
@@ -216,9 +232,41 @@ class MeasurementCache {
   };
   using PendingClaim = std::shared_ptr<PendingMeasurement>;
 
-  // Throws std::invalid_argument for unusable limits; returns how many keys
-  // the index must hold without rehashing under them.
-  static std::size_t indexCapacityFor(const MeasurementCacheLimits& limits);
+  using Lock = PerThreadReadLock<EntryList::iterator>;
+  // What hits count in their own slots of the lock.
+  enum SlotCount : std::size_t { kSlotHits, kSlotMisses };
+
+  // Holds the lock exclusively for its lifetime, having first moved the
+  // entries that hits logged to the front, in the order of the hits.
+  class VESK_SCOPED_CAPABILITY Exclusive {
+   public:
+    explicit Exclusive(const MeasurementCache& cache) noexcept
+        VESK_ACQUIRE(cache.lock_);
+    ~Exclusive() VESK_RELEASE();
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+
+   private:
+    const MeasurementCache& cache_;
+  };
+
+  // Throws std::invalid_argument for limits that cannot hold an entry.
+  static void checkLimits(const MeasurementCacheLimits& limits);
+
+  // Moves the entries hits logged to the front, oldest hit first.
+  void applyLoggedHits() const noexcept VESK_REQUIRES(lock_);
+  // forEachEntry()'s first step: the logged hits applied, so that the list
+  // is in recency order.
+  VESK_EXPORT void settleRecency() const noexcept;
+  // A hit or a miss that holds the lock shared. Returns false, having done
+  // nothing, when the lock cannot be had so; otherwise `hit` tells which,
+  // `out` is set on a hit, and a miss is counted when `countMiss` says so.
+  bool findShared(const HashedKey& probe, CachedSize& out, bool& hit,
+                  bool countMiss) const noexcept VESK_EXCLUDES(lock_);
+  // The same under the exclusive lock: moves a hit to the front and counts
+  // it.
+  bool findExclusive(const HashedKey& probe, CachedSize& out) noexcept
+      VESK_REQUIRES(lock_);
 
   // Under the lock, for set() and for a measured getOrMeasure(): the stored
   // value of an equal key is updated; a new key evicts until it fits, then is
@@ -246,8 +294,17 @@ class MeasurementCache {
       VESK_EXCLUDES(lock_);
   // The measurement in progress of a key equal to the probe's, or null. Reads
   // no key whose hash differs.
+  // Inline, so that the tests' inspector reaches it in a shared build too.
   PendingMeasurement* findPending(const HashedKey& probe) const
-      VESK_REQUIRES(lock_);
+      VESK_REQUIRES(lock_) {
+    for (PendingMeasurement* pending = pending_; pending != nullptr;
+         pending = pending->next) {
+      if (pending->hash == probe.hash && pending->key == probe.key) {
+        return pending;
+      }
+    }
+    return nullptr;
+  }
   void unlinkPending(PendingMeasurement& pending) noexcept VESK_REQUIRES(lock_);
 
   // Calls `measure` and counts it, with the time it took, also when it
@@ -255,7 +312,9 @@ class MeasurementCache {
   template <typename Measure>
   CachedSize runMeasurement(Measure& measure);
 
-  // What the operations did; each counter is changed only under the lock.
+  // What the operations did; each counter is changed only under the lock
+  // held exclusively. Hits and misses counted under it held shared are in
+  // lock_'s slots.
   struct Counters {
     std::uint64_t hits = 0;
     std::uint64_t misses = 0;
@@ -270,25 +329,26 @@ class MeasurementCache {
   // Invariants between operations:
   //  - entries_ and index_ hold the same number of elements, at most
   //    limits_.maxEntries, and are in one-to-one correspondence: every slot's
-  //    `indexed` designates the index entry whose value designates that slot;
+  //    `indexed` designates the index entry whose value designates that slot
+  //    (an insertion that makes the index rehash points every slot at its
+  //    index entry again before the lock is released);
+  //  - entries_ is in recency order once the hits logged in lock_ are applied
+  //    (every exclusive holder applies them first); a logged entry is still
+  //    stored, since removing one needs the lock exclusively;
   //  - accountedBytes_ is the sum of entryCharge over entries_ and is at most
   //    limits_.byteBudget, which byteBudget_ mirrors;
   //  - every index entry's stored hash is MeasurementCacheKeyHash of its key;
-  //  - index_ has buckets for indexCapacity_ keys, at least as many as the
-  //    limits let it hold (set() evicts before it inserts), so it rehashes
-  //    only when setLimits() raises indexCapacity_, which then points every
-  //    slot's `indexed` at its index entry again before releasing the lock:
-  //    the iterators the slots hold stay valid for as long as their index
-  //    entries exist;
   //  - pending_ lists the measurements in progress of getOrMeasure(), each
   //    once; a listed measurement's key is its measuring caller's, alive
   //    until that caller unlinks it.
-  //  All of them are touched only under lock_.
-  mutable SpinThenParkLock lock_;
+  //  Held shared, lock_ lets a hit read index_, limits_ and a stored value;
+  //  everything else is read or written only under it exclusively.
+  mutable Lock lock_;
   MeasurementCacheLimits limits_ VESK_GUARDED_BY(lock_);
-  std::size_t indexCapacity_ VESK_GUARDED_BY(lock_) = 0;
   std::uint64_t accountedBytes_ VESK_GUARDED_BY(lock_) = 0;
-  EntryList entries_ VESK_GUARDED_BY(lock_);  // front = most recently used
+  // Front = most recently used. Mutable: applying logged hits, which const
+  // operations do too, only brings the list up to the order the hits made.
+  mutable EntryList entries_ VESK_GUARDED_BY(lock_);
   Index index_ VESK_GUARDED_BY(lock_);
   PendingMeasurement* pending_ VESK_GUARDED_BY(lock_) = nullptr;
   Counters counters_ VESK_GUARDED_BY(lock_);

@@ -54,8 +54,10 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
   // Named as the Lockable requirement names it.
   bool try_lock() noexcept VESK_TRY_ACQUIRE(true) {
     std::uint32_t expected = kUnlocked;
+    // Sequentially consistent, not only acquire, so that isHeldInOrder()
+    // can serve a handshake (see there); on x86-64 the same instruction.
     return state_.compare_exchange_strong(expected, kLocked,
-                                          std::memory_order_acquire,
+                                          std::memory_order_seq_cst,
                                           std::memory_order_relaxed);
   }
 
@@ -72,6 +74,28 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
   // whether to lock.
   [[nodiscard]] bool isLocked() const noexcept {
     return state_.load(std::memory_order_relaxed) != kUnlocked;
+  }
+
+  // Whether some thread holds the lock, read in the single total order of
+  // sequentially consistent operations, in which every acquisition also
+  // takes its place. So a thread that stores a flag of its own (sequentially
+  // consistent), then finds the lock free, knows that the next holder, once
+  // it has the lock, will see the flag if it loads it sequentially
+  // consistently: one of the two sees the other. This is how
+  // PerThreadReadLock's readers and writers find each other.
+  [[nodiscard]] bool isHeldInOrder() const noexcept {
+    return state_.load(std::memory_order_seq_cst) != kUnlocked;
+  }
+
+  // What a thread does while it spins: lets a hyperthread sibling run.
+  static void relaxCpu() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#else
+    std::this_thread::yield();
+#endif
   }
 
   // Whether the lock is held and marked so that its release wakes a parked
@@ -97,16 +121,6 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
   static constexpr std::uint32_t kLocked = 1;
   static constexpr std::uint32_t kLockedWithWaiters = 2;
 
-  static void relaxCpu() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    __asm__ __volatile__("yield");
-#else
-    std::this_thread::yield();
-#endif
-  }
-
   void lockContended() noexcept {
     NoLockEvents none;
     lockContended(none);
@@ -127,7 +141,7 @@ class VESK_CAPABILITY("mutex") SpinThenParkLock {
         return;
       }
     }
-    while (state_.exchange(kLockedWithWaiters, std::memory_order_acquire) !=
+    while (state_.exchange(kLockedWithWaiters, std::memory_order_seq_cst) !=
            kUnlocked) {
       events.parking();
       state_.wait(kLockedWithWaiters, std::memory_order_relaxed);

@@ -20,6 +20,9 @@
 // A function that must be called with the given locks held.
 #define VESK_REQUIRES(...) \
   VESK_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+// A function that must be called with the given locks held at least shared.
+#define VESK_REQUIRES_SHARED(...) \
+  VESK_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
 // A function that must be called without the given locks held.
 #define VESK_EXCLUDES(...) VESK_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 // A function that takes the given locks (or, on a lock, the lock itself).
@@ -28,6 +31,12 @@
 // A function that takes the lock when it returns `result`.
 #define VESK_TRY_ACQUIRE(...) \
   VESK_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+// A function that takes the lock shared when it returns `result`.
+#define VESK_TRY_ACQUIRE_SHARED(...) \
+  VESK_THREAD_ANNOTATION(try_acquire_shared_capability(__VA_ARGS__))
+// A function that releases a shared hold of the given locks (or the lock).
+#define VESK_RELEASE_SHARED(...) \
+  VESK_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 // A function that releases the given locks (or the lock itself).
 #define VESK_RELEASE(...) \
   VESK_THREAD_ANNOTATION(release_capability(__VA_ARGS__))

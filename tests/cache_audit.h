@@ -17,12 +17,21 @@ namespace morvane::vesk {
 // the thread-safety analysis: use it while no other thread uses the cache.
 class MeasurementCacheInspector {
  public:
+  using Lock = MeasurementCache::Lock;
+
   explicit MeasurementCacheInspector(const MeasurementCache& cache)
       : cache_(cache) {}
 
   [[nodiscard]] std::uint64_t accountedBytes() const
       VESK_NO_THREAD_SAFETY_ANALYSIS {
     return cache_.accountedBytes_;
+  }
+
+  // How many entries the index holds before an insertion makes it rehash.
+  [[nodiscard]] std::uint64_t indexRoom() const VESK_NO_THREAD_SAFETY_ANALYSIS {
+    const auto& index = cache_.index_;
+    return static_cast<std::uint64_t>(
+        static_cast<double>(index.bucket_count()) * index.max_load_factor());
   }
 
   // Checks every invariant that ties the list, the index and the byte count
@@ -37,7 +46,7 @@ class MeasurementCacheInspector {
 
   // The cache's lock, for tests that hold it themselves or check whether it
   // is held at some point of an operation.
-  [[nodiscard]] SpinThenParkLock& lock() const { return cache_.lock_; }
+  [[nodiscard]] Lock& lock() const { return cache_.lock_; }
 
   // The index's key comparison, applied to any two records with a `key` and
   // a `hash` member, for tests that watch what it compares.

@@ -128,7 +128,7 @@ TEST(MeasurementCacheConcurrency, RefusedSetDoesNotWaitForTheLock) {
   MeasurementCache cache;
   const MeasurementCacheKey oversized =
       keyFor(std::string(MeasurementCache::kByteBudget / 2, 'o'));
-  SpinThenParkLock& lock = MeasurementCacheInspector(cache).lock();
+  MeasurementCacheInspector::Lock& lock = MeasurementCacheInspector(cache).lock();
   lock.lock();
   std::future<void> refused = std::async(std::launch::async, [&] {
     cache.set(oversized, {1, 1});

@@ -34,7 +34,7 @@ class HashCountTest : public ::testing::TestWithParam<HashCountCase> {};
 
 // Counts the hashes computed while a given lock is held.
 struct HashesUnderLock {
-  const SpinThenParkLock* lock;
+  const MeasurementCacheInspector::Lock* lock;
   int count = 0;
 
   static void observe(void* context) {

@@ -1,0 +1,266 @@
+#ifndef VESK_CACHE_PER_THREAD_READ_LOCK_H_
+#define VESK_CACHE_PER_THREAD_READ_LOCK_H_
+
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <thread>
+#include <type_traits>
+
+#include "spin_then_park_lock.h"
+#include "thread_number.h"
+#include "thread_safety_annotations.h"
+
+namespace morvane::vesk {
+
+namespace detail {
+
+// A reading of a clock that all cores share and that never goes back, cheap
+// enough to take on every read: on x86-64 the time-stamp counter, read after
+// every earlier instruction has completed (the counter is invariant and kept
+// in step across cores wherever Linux uses it as its clock source, as it does
+// on the machines this is tuned for); elsewhere std::chrono::steady_clock.
+inline std::uint64_t orderedClockNow() noexcept {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  __builtin_ia32_lfence();
+  return __builtin_ia32_rdtsc();
+#else
+  return static_cast<std::uint64_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+#endif
+}
+
+}  // namespace detail
+
+// A shared/exclusive lock for data read far more often than written, whose
+// readers write only memory of their own, and whose readers keep an ordered
+// log of what they did for the next writer to apply.
+//
+// Readers: tryLockShared() claims the calling thread's slot, a cache line of
+// its own (threads are numbered, and thread n uses slot n modulo the slot
+// count), and checks that no writer holds the lock. While it holds the lock
+// shared, a reader may record() what it did, stamped with the ordered clock,
+// and count() events, both into its slot. A reader never waits and never
+// allocates (but for its thread's first use of any such lock, which numbers
+// the thread, and fails over to writing if that fails): when a writer holds or waits for the lock, when another thread
+// is in the same slot, or when the slot's log is full, tryLockShared() fails
+// and the caller takes the lock exclusively instead.
+//
+// Writers: lock() takes the writer lock (a SpinThenParkLock: spins, then
+// parks), which stops new readers, then waits for the readers already in to
+// leave. Holding it, a writer sees every record of every reader that left
+// before it, and replay() hands them over in the order of their stamps,
+// emptying the logs.
+//
+// Order: records of one slot are stamped in the order their readers held the
+// slot; across slots, a record stamped later was made later. Two reads of
+// which one finished before the other began, as seen by any thread that saw
+// both, are separated by at least a transfer of a cache line between cores,
+// which takes far longer than a tick of the clock, so their stamps keep that
+// order; reads that overlapped may come in either order (equal stamps:
+// lower slot first).
+//
+// Why the handshake is sound: a reader stores its claim, then loads the
+// writer lock's state; a writer takes the lock, then loads each claim; all
+// four are sequentially consistent, so at least one side sees the other: the
+// reader backs off, or the writer waits for it.
+//
+// Memory: slots x (64 + 16 x kLogCapacity) bytes, allocated at construction.
+template <typename Record, std::size_t kLogCapacity = 256,
+          std::size_t kCounters = 2>
+class VESK_CAPABILITY("mutex") PerThreadReadLock {
+  static_assert(std::is_trivially_copyable_v<Record> && sizeof(Record) <= 8);
+  struct Slot;
+
+ public:
+  // A power of two: twice the hardware threads, 16 at the least and 64 at
+  // the most, so that a process's usual threads each get a slot of their own.
+  static std::size_t defaultSlots() noexcept {
+    const std::size_t wanted = 2 * std::thread::hardware_concurrency();
+    return std::bit_ceil(wanted < 16 ? 16 : wanted > 64 ? 64 : wanted);
+  }
+
+  // `slots` is rounded up to a power of two. Throws std::bad_alloc.
+  explicit PerThreadReadLock(std::size_t slots = defaultSlots())
+      : mask_(std::bit_ceil(slots == 0 ? 1 : slots) - 1),
+        slots_(std::make_unique<Slot[]>(mask_ + 1)),
+        merging_(std::make_unique<Slot*[]>(mask_ + 1)) {}
+  PerThreadReadLock(const PerThreadReadLock&) = delete;
+  PerThreadReadLock& operator=(const PerThreadReadLock&) = delete;
+  ~PerThreadReadLock() = default;
+
+  // A reader's hold on its slot, from tryLockShared() to unlockShared().
+  class Reader {
+   private:
+    friend class PerThreadReadLock;
+    Slot* slot = nullptr;
+  };
+
+  // True: the caller holds the lock shared through `reader`, with room in
+  // its log for one record. False: it holds nothing; lock() instead.
+  bool tryLockShared(Reader& reader) noexcept VESK_TRY_ACQUIRE_SHARED(true) {
+    std::size_t number = 0;
+    try {
+      number = currentThreadNumber();
+    } catch (const std::bad_alloc&) {
+      return false;  // a thread that cannot be numbered only writes
+    }
+    Slot& slot = slots_[number & mask_];
+    std::uint32_t free = kFree;
+    // Sequentially consistent with the load below and with the writer's
+    // acquisition and loads: see the handshake in the class comment.
+    if (!slot.claim.compare_exchange_strong(free, kReading,
+                                            std::memory_order_seq_cst,
+                                            std::memory_order_relaxed)) {
+      return false;
+    }
+    if (writer_.isHeldInOrder() || slot.size == kLogCapacity) {
+      slot.claim.store(kFree, std::memory_order_release);
+      return false;
+    }
+    reader.slot = &slot;
+    return true;
+  }
+
+  // Stamps `record` and appends it to the reader's log.
+  void record(const Reader& reader, const Record& record) noexcept
+      VESK_REQUIRES_SHARED(this) {
+    Slot& slot = *reader.slot;
+    slot.log[slot.size++] = Stamped{detail::orderedClockNow(), record};
+  }
+
+  // Counts one event of kind `which` (below kCounters) in the reader's slot.
+  void count(const Reader& reader, std::size_t which) noexcept
+      VESK_REQUIRES_SHARED(this) {
+    ++reader.slot->counts[which];
+  }
+
+  void unlockShared(const Reader& reader) noexcept VESK_RELEASE_SHARED() {
+    // Publishes the slot's log and counts to the next writer, whose
+    // sequentially consistent (so acquiring) load of the claim reads this
+    // store or a later one.
+    reader.slot->claim.store(kFree, std::memory_order_release);
+  }
+
+  void lock() noexcept VESK_ACQUIRE() {
+    writer_.lock();
+    for (std::size_t i = 0; i <= mask_; ++i) {
+      const std::atomic<std::uint32_t>& claim = slots_[i].claim;
+      for (int spin = 0; claim.load(std::memory_order_seq_cst) != kFree;
+           ++spin) {
+        // A reader holds the slot for a few hundred nanoseconds, unless it
+        // was descheduled: then give it the core.
+        if (spin < SpinThenParkLock::kSpinLimit) {
+          SpinThenParkLock::relaxCpu();
+        } else {
+          std::this_thread::yield();
+        }
+      }
+    }
+  }
+
+  void unlock() noexcept VESK_RELEASE() { writer_.unlock(); }
+
+  // Calls apply(record) for every record made since the last replay, in
+  // stamp order, and empties the logs. `apply` must not throw.
+  template <typename Apply>
+  void replay(Apply&& apply) noexcept VESK_REQUIRES(this) {
+    std::size_t merging = 0;
+    for (std::size_t i = 0; i <= mask_; ++i) {
+      if (slots_[i].size != 0) merging_[merging++] = &slots_[i];
+    }
+    if (merging == 1) {
+      // One reader since the last writer, the usual case: its log is in
+      // order already.
+      Slot& only = *merging_[0];
+      for (std::size_t i = 0; i < only.size; ++i) apply(only.log[i].record);
+      only.size = 0;
+      return;
+    }
+    // Each step applies the oldest record at the head of any log; a log
+    // earlier in slot order wins a tie. `replayed` counts what each log has
+    // given so far.
+    for (std::size_t i = 0; i < merging; ++i) merging_[i]->replayed = 0;
+    for (;;) {
+      Slot* oldest = nullptr;
+      for (std::size_t i = 0; i < merging; ++i) {
+        Slot& log = *merging_[i];
+        if (log.replayed == log.size) continue;
+        if (oldest == nullptr ||
+            log.log[log.replayed].stamp < oldest->log[oldest->replayed].stamp) {
+          oldest = &log;
+        }
+      }
+      if (oldest == nullptr) break;
+      apply(oldest->log[oldest->replayed++].record);
+    }
+    for (std::size_t i = 0; i < merging; ++i) merging_[i]->size = 0;
+  }
+
+  // The sum over all slots of the events of kind `which`.
+  [[nodiscard]] std::uint64_t counted(std::size_t which) const noexcept
+      VESK_REQUIRES(this) {
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i <= mask_; ++i) total += slots_[i].counts[which];
+    return total;
+  }
+
+  void resetCounts() noexcept VESK_REQUIRES(this) {
+    for (std::size_t i = 0; i <= mask_; ++i) {
+      for (std::uint64_t& count : slots_[i].counts) count = 0;
+    }
+  }
+
+  [[nodiscard]] std::size_t slots() const noexcept { return mask_ + 1; }
+
+  // Whether a writer or any reader holds the lock at this instant. A
+  // snapshot, for assertions and tests.
+  [[nodiscard]] bool isLocked() const noexcept {
+    if (writer_.isLocked()) return true;
+    for (std::size_t i = 0; i <= mask_; ++i) {
+      if (slots_[i].claim.load(std::memory_order_relaxed) != kFree) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // The writer lock alone, for tests that hold it to keep readers out.
+  [[nodiscard]] SpinThenParkLock& writerLock() noexcept { return writer_; }
+
+ private:
+  static constexpr std::uint32_t kFree = 0;
+  static constexpr std::uint32_t kReading = 1;
+
+  struct Stamped {
+    std::uint64_t stamp;
+    Record record;
+  };
+
+  // One thread's claim, counts and log. Aligned to two cache lines, so that
+  // neither it nor the line an adjacent-line prefetcher pairs with it is
+  // written by another reader.
+  struct alignas(128) Slot {
+    std::atomic<std::uint32_t> claim{kFree};
+    // Written by the slot's reader while it holds the claim, and by a writer
+    // holding the lock: never both at once.
+    std::uint32_t size = 0;
+    std::uint32_t replayed = 0;  // the writer's, during replay()
+    std::uint64_t counts[kCounters] = {};
+    Stamped log[kLogCapacity];
+  };
+
+  SpinThenParkLock writer_;
+  const std::size_t mask_;
+  const std::unique_ptr<Slot[]> slots_;
+  // replay()'s list of the logs it merges; the writer's alone.
+  const std::unique_ptr<Slot*[]> merging_;
+};
+
+}  // namespace morvane::vesk
+
+#endif  // VESK_CACHE_PER_THREAD_READ_LOCK_H_
