@@ -28,17 +28,25 @@ using testing::ReferenceCache;
 using testing::sameKey;
 using testing::sameSize;
 
+// Histories per thread count; ThreadSanitizer runs each call some ten times
+// slower, and checks what it runs.
 #if defined(__SANITIZE_THREAD__)
-constexpr int kHistories = 100;
+constexpr int kSanitized = 1;
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)
-constexpr int kHistories = 100;
+constexpr int kSanitized = 1;
 #else
-constexpr int kHistories = 1000;
+constexpr int kSanitized = 0;
 #endif
 #else
-constexpr int kHistories = 1000;
+constexpr int kSanitized = 0;
 #endif
+// Histories for 2, 4 and 8 threads: the search copies the model at every
+// step, so more threads cost more per history.
+int historiesFor(int threads) {
+  const int histories = threads == 2 ? 400 : threads == 4 ? 200 : 120;
+  return kSanitized != 0 ? histories / 6 : histories;
+}
 
 constexpr std::size_t kKiB = 1024;
 
@@ -56,7 +64,7 @@ std::vector<MeasurementCacheKey> contendedKeys() {
   return keys;
 }
 
-enum class Operation { kGet, kSet, kRemove, kGetOrMeasure, kSetLimits };
+enum class Operation { kGet, kSet, kRemove, kGetOrMeasure, kSetLimits, kClear };
 
 // The limits kSetLimits chooses between, by the call's key: the default, and
 // smaller ones that evict by count and by bytes from a cache the Filler kept
@@ -105,6 +113,9 @@ void run(const std::vector<MeasurementCacheKey>& keys, MeasurementCache& cache,
     case Operation::kSetLimits:
       cache.setLimits(kLimits[static_cast<std::size_t>(call.key)]);
       break;
+    case Operation::kClear:
+      cache.clear();
+      break;
   }
 }
 
@@ -142,6 +153,9 @@ bool replay(const std::vector<MeasurementCacheKey>& keys, ReferenceCache& model,
       model.setLimits(limits.maxEntries, limits.byteBudget);
       return true;
     }
+    case Operation::kClear:
+      model.clear();
+      return true;
   }
   return false;
 }
@@ -218,8 +232,8 @@ class LinearizationSearch {
 };
 
 std::string describe(const History& history) {
-  static constexpr std::array<const char*, 5> kNames{
-      "get", "set", "remove", "getOrMeasure", "setLimits"};
+  static constexpr std::array<const char*, 6> kNames{
+      "get", "set", "remove", "getOrMeasure", "setLimits", "clear"};
   std::ostringstream out;
   for (std::size_t t = 0; t < history.size(); ++t) {
     out << "thread " << t << ":";
@@ -273,7 +287,15 @@ class Filler {
   int next_ = 0;
 };
 
-TEST(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
+// 2, 4 or 8 threads; more threads make fewer calls each, so that the search
+// for a linearization stays small.
+class MeasurementCacheLinearizability : public ::testing::TestWithParam<int> {};
+
+TEST_P(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
+  const int threadCount = GetParam();
+  const int mostCalls = threadCount == 2 ? 3 : 2;
+  const int leastCalls = threadCount == 8 ? 1 : 2;
+  const int kHistories = historiesFor(threadCount);
   const std::vector<MeasurementCacheKey> keys = contendedKeys();
   MeasurementCache cache;
   ReferenceCache model;
@@ -295,18 +317,23 @@ TEST(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
       return stored;
     }()));
 
-    // Two or three threads of two or three calls each.
-    History history(2 + round % 2);
+    // Mostly hits, which race with the evictions, removals, shrinking limits
+    // and clears of the same entries.
+    History history(static_cast<std::size_t>(threadCount));
     int callNumber = 0;
     for (std::vector<Call>& calls : history) {
-      calls.resize(2 + random() % 2);
+      calls.resize(static_cast<std::size_t>(
+          leastCalls +
+          static_cast<int>(random() %
+                           static_cast<unsigned>(mostCalls - leastCalls + 1))));
       for (Call& call : calls) {
-        const unsigned kind = random() % 20;
-        call.operation = kind < 7    ? Operation::kGet
-                         : kind < 13 ? Operation::kSet
-                         : kind < 16 ? Operation::kGetOrMeasure
-                         : kind < 18 ? Operation::kSetLimits
-                                     : Operation::kRemove;
+        const unsigned kind = random() % 24;
+        call.operation = kind < 10   ? Operation::kGet
+                         : kind < 15 ? Operation::kSet
+                         : kind < 18 ? Operation::kGetOrMeasure
+                         : kind < 20 ? Operation::kSetLimits
+                         : kind < 23 ? Operation::kRemove
+                                     : Operation::kClear;
         call.key = static_cast<int>(
             random() % (call.operation == Operation::kSetLimits ? kLimits.size()
                                                                 : keys.size()));
@@ -373,12 +400,16 @@ TEST(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
   EXPECT_GT(evictedForCount, 0u);
   EXPECT_GT(evictedForBytes, 0u);
   std::printf(
-      "%d histories, %llu with overlapping calls; their calls evicted "
-      "%llu entries for the entry limit and %llu for the byte budget\n",
-      kHistories, static_cast<unsigned long long>(overlappingHistories),
+      "%d threads, %d histories, %llu with overlapping calls; their calls "
+      "evicted %llu entries for the entry limit and %llu for the byte "
+      "budget\n",
+      threadCount, kHistories, static_cast<unsigned long long>(overlappingHistories),
       static_cast<unsigned long long>(evictedForCount),
       static_cast<unsigned long long>(evictedForBytes));
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, MeasurementCacheLinearizability,
+                         ::testing::Values(2, 4, 8));
 
 }  // namespace
 }  // namespace morvane::vesk
