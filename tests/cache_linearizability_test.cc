@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cache/measurement_cache.h"
+#include "cache/thread_number.h"
 #include "tests/cache_audit.h"
 #include "tests/reference_cache.h"
 
@@ -347,6 +348,11 @@ TEST_P(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
     threads.reserve(history.size());
     for (std::vector<Call>& calls : history) {
       threads.emplace_back([&, &calls = calls] {
+        // Numbered as the threads start, before the race, so that the slot
+        // a thread's hits are logged in does not follow from which thread
+        // calls first: replaying the logs one after another, rather than in
+        // the order of the hits, then shows.
+        currentThreadNumber();
         // Start together: spin, yielding now and then in case there are
         // fewer cores than threads.
         ready.fetch_add(1);
