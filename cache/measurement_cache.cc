@@ -1,6 +1,7 @@
 #include "measurement_cache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <stdexcept>
 #include <tuple>
@@ -76,21 +77,87 @@ void MeasurementCache::setLimits(MeasurementCacheLimits limits) {
   }
 }
 
+namespace {
+
+// The stored size as updates holding the cache's lock shared write it.
+CachedSize loadSize(const CachedSize& size) noexcept {
+  return {std::atomic_ref<const double>(size.width)
+              .load(std::memory_order_relaxed),
+          std::atomic_ref<const double>(size.height)
+              .load(std::memory_order_relaxed)};
+}
+
+void storeSize(CachedSize& stored, CachedSize size) noexcept {
+  std::atomic_ref<double>(stored.width)
+      .store(size.width, std::memory_order_relaxed);
+  std::atomic_ref<double>(stored.height)
+      .store(size.height, std::memory_order_relaxed);
+}
+
+}  // namespace
+
 bool MeasurementCache::findShared(const HashedKey& probe, CachedSize& out,
                                   bool& hit, bool countMiss) const noexcept {
   Lock::Reader reader;
   if (!lock_.tryLockShared(reader)) return false;
   const auto found = index_.find(probe);
   hit = found != index_.end();
+  bool done = true;
   if (hit) {
-    out = found->second->entry.size;
-    lock_.record(reader, found->second);
-    lock_.count(reader, kSlotHits);
+    // A seqlock read: the size and the hit's stamp are taken while the
+    // version stays even and unchanged, so an update that wrote the size
+    // this hit saw was stamped before it, and one it did not see after it.
+    // The acquire load pairs with the update's release store; the acquire
+    // fence keeps the size loads before the second load of the version.
+    const Slot& slot = *found->second;
+    const std::uint32_t before = slot.version.load(std::memory_order_acquire);
+    const CachedSize size = loadSize(slot.entry.size);
+    const std::uint64_t stamp = Lock::stampNow();
+    std::atomic_thread_fence(std::memory_order_acquire);
+    done = (before & 1U) == 0 &&
+           slot.version.load(std::memory_order_relaxed) == before;
+    if (done) {
+      out = size;
+      lock_.record(reader, stamp, found->second);
+      lock_.count(reader, kSlotHits);
+    }
   } else if (countMiss) {
     lock_.count(reader, kSlotMisses);
   }
   lock_.unlockShared(reader);
-  return true;
+  // Racing an update of the same entry: look again holding the lock
+  // exclusively, which waits the update out.
+  return done;
+}
+
+bool MeasurementCache::updateShared(const HashedKey& probe,
+                                    CachedSize size) noexcept {
+  Lock::Reader reader;
+  if (!lock_.tryLockShared(reader)) return false;
+  const auto found = index_.find(probe);
+  bool done = false;
+  if (found != index_.end()) {
+    Slot& slot = *found->second;
+    std::uint32_t version = slot.version.load(std::memory_order_relaxed);
+    // Acquire on success, so that this update's writes follow the last
+    // one's; a failure means another update of the entry is under way.
+    done = (version & 1U) == 0 &&
+           slot.version.compare_exchange_strong(version, version + 1,
+                                                std::memory_order_acquire,
+                                                std::memory_order_relaxed);
+    if (done) {
+      // The release fence keeps the odd version ahead of the size stores
+      // for a reader that sees either store.
+      std::atomic_thread_fence(std::memory_order_release);
+      storeSize(slot.entry.size, size);
+      lock_.record(reader, Lock::stampNow(), found->second);
+      lock_.count(reader, kSlotUpdates);
+      // Publishes the size to readers whose acquire load reads this.
+      slot.version.store(version + 2, std::memory_order_release);
+    }
+  }
+  lock_.unlockShared(reader);
+  return done;
 }
 
 bool MeasurementCache::findExclusive(const HashedKey& probe,
@@ -120,6 +187,7 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
     return;
   }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
+  if (updateShared(probe, size)) return;
   const Exclusive lock(*this);
   storeLocked(probe, charge, size);
 }
@@ -162,7 +230,7 @@ void MeasurementCache::storeLocked(const HashedKey& probe, std::uint64_t charge,
   // A failure in either copy leaves the cache as the evictions left it: the
   // new entry is in `fresh` until it is both listed and indexed.
   if (fresh.empty()) {
-    fresh.push_front(Slot{CacheEntry{key, size}, {}, {}});
+    fresh.emplace_front(key, size);
   } else {
     fresh.front().entry.size = size;
   }
@@ -325,7 +393,7 @@ MeasurementCacheStats MeasurementCache::stats() const {
       .hits = counters_.hits + lock_.counted(kSlotHits),
       .misses = counters_.misses + lock_.counted(kSlotMisses),
       .insertions = counters_.insertions,
-      .updates = counters_.updates,
+      .updates = counters_.updates + lock_.counted(kSlotUpdates),
       .refusals = refusals_.load(std::memory_order_relaxed),
       .evictionsByEntryLimit = counters_.evictionsByEntryLimit,
       .evictionsByByteBudget = counters_.evictionsByByteBudget,

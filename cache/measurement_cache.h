@@ -196,7 +196,15 @@ class MeasurementCache {
   using Index = detail::HashedKeyMap<EntryList::iterator>;
 
   struct Slot {
+    Slot(const MeasurementCacheKey& key, CachedSize size) : entry{key, size} {}
+
     CacheEntry entry;
+    // Odd while an update holding the lock shared writes entry.size; each
+    // such update adds 2. A reader holding the lock shared reads the size
+    // between two equal even readings, so that it never sees half of one.
+    // Updates holding the lock exclusively, or with no reader possible, leave
+    // it alone.
+    std::atomic<std::uint32_t> version{0};
     // The index entry that maps to this slot. Eviction and removal erase the
     // index through it, so they never look an evicted key up again and still
     // find keys that do not equal themselves (a NaN in a double field).
@@ -232,9 +240,9 @@ class MeasurementCache {
   };
   using PendingClaim = std::shared_ptr<PendingMeasurement>;
 
-  using Lock = PerThreadReadLock<EntryList::iterator>;
+  using Lock = PerThreadReadLock<EntryList::iterator, 256, 3>;
   // What hits count in their own slots of the lock.
-  enum SlotCount : std::size_t { kSlotHits, kSlotMisses };
+  enum SlotCount : std::size_t { kSlotHits, kSlotMisses, kSlotUpdates };
 
   // Holds the lock exclusively for its lifetime, having first moved the
   // entries that hits logged to the front, in the order of the hits.
@@ -263,8 +271,13 @@ class MeasurementCache {
   // `out` is set on a hit, and a miss is counted when `countMiss` says so.
   bool findShared(const HashedKey& probe, CachedSize& out, bool& hit,
                   bool countMiss) const noexcept VESK_EXCLUDES(lock_);
-  // The same under the exclusive lock: moves a hit to the front and counts
-  // it.
+  // set()'s update of a stored key holding the lock shared: writes the new
+  // size under the slot's version and logs the entry as a hit does. False,
+  // having done nothing, when the lock cannot be had so, the key is not
+  // stored, or another update of it is under way.
+  bool updateShared(const HashedKey& probe, CachedSize size) noexcept
+      VESK_EXCLUDES(lock_);
+  // The same under the exclusive lock: moves a hit to the front.
   bool findExclusive(const HashedKey& probe, CachedSize& out) noexcept
       VESK_REQUIRES(lock_);
 

@@ -54,7 +54,8 @@ inline std::uint64_t orderedClockNow() noexcept {
 // parks), which stops new readers, then waits for the readers already in to
 // leave. Holding it, a writer sees every record of every reader that left
 // before it, and replay() hands them over in the order of their stamps,
-// emptying the logs.
+// emptying the logs. A reader stamps a record with stampNow() at the moment
+// that orders it, somewhere inside its hold.
 //
 // Order: records of one slot are stamped in the order their readers held the
 // slot; across slots, a record stamped later was made later. Two reads of
@@ -126,11 +127,15 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
     return true;
   }
 
-  // Stamps `record` and appends it to the reader's log.
-  void record(const Reader& reader, const Record& record) noexcept
-      VESK_REQUIRES_SHARED(this) {
+  // A stamp for a record, taken while the reader holds the lock.
+  static std::uint64_t stampNow() noexcept { return detail::orderedClockNow(); }
+
+  // Appends `record` with `stamp`, taken by this reader since its last
+  // record, to the reader's log.
+  void record(const Reader& reader, std::uint64_t stamp,
+              const Record& record) noexcept VESK_REQUIRES_SHARED(this) {
     Slot& slot = *reader.slot;
-    slot.log[slot.size++] = Stamped{detail::orderedClockNow(), record};
+    slot.log[slot.size++] = Stamped{stamp, record};
   }
 
   // Counts one event of kind `which` (below kCounters) in the reader's slot.

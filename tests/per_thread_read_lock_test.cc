@@ -23,7 +23,7 @@ bool enter(L& lock, typename L::Reader& reader) VESK_NO_THREAD_SAFETY_ANALYSIS {
 template <typename L>
 void put(L& lock, const typename L::Reader& reader, std::uint64_t value)
     VESK_NO_THREAD_SAFETY_ANALYSIS {
-  lock.record(reader, value);
+  lock.record(reader, L::stampNow(), value);
   lock.count(reader, 0);
 }
 template <typename L>
