@@ -321,59 +321,46 @@ TEST_P(CycleTest, TheCallThatWouldCloseACycleMeasuresInstead) {
     return caches[static_cast<std::size_t>(i) % caches.size()];
   };
   const auto keyOf = [](int i) { return keyFor("key " + std::to_string(i)); };
-  const auto sizeOf = [](int i) {
-    return CachedSize{static_cast<double>(i), static_cast<double>(i + 1)};
+  const auto measureKey = [](int i) {
+    return [i] { return CachedSize{static_cast<double>(i), 1}; };
   };
   std::latch allMeasuring(n);
-  std::vector<CachedSize> outer(static_cast<std::size_t>(n));
-  std::vector<CachedSize> inner(static_cast<std::size_t>(n));
-  std::atomic<int> measured{0};
   {
     std::deque<BoundedThread> threads;
     for (int i = 0; i < n; ++i) {
       threads.emplace_back([&, i] {
         const int next = (i + 1) % n;
-        outer[static_cast<std::size_t>(i)] =
-            cacheOf(i).getOrMeasure(keyOf(i), [&] {
-              measured.fetch_add(1);
-              allMeasuring.arrive_and_wait();
-              if (i > 0) waitUntilParked(cacheOf(i), keyOf(i), 1);
-              inner[static_cast<std::size_t>(i)] =
-                  cacheOf(next).getOrMeasure(keyOf(next), [&] {
-                    measured.fetch_add(1);
-                    return sizeOf(next);
-                  });
-              return sizeOf(i);
-            });
+        const auto askForNext = [&] {
+          allMeasuring.arrive_and_wait();
+          if (i > 0) waitUntilParked(cacheOf(i), keyOf(i), 1);
+          const CachedSize inner =
+              cacheOf(next).getOrMeasure(keyOf(next), measureKey(next));
+          EXPECT_EQ(inner.width, next);
+          return measureKey(i)();
+        };
+        EXPECT_EQ(cacheOf(i).getOrMeasure(keyOf(i), askForNext).width, i);
       });
     }
   }
-  for (int i = 0; i < n; ++i) {
-    SCOPED_TRACE(i);
-    const CachedSize own = sizeOf(i);
-    const CachedSize next = sizeOf((i + 1) % n);
-    EXPECT_EQ(outer[static_cast<std::size_t>(i)].height, own.height);
-    EXPECT_EQ(inner[static_cast<std::size_t>(i)].height, next.height);
-  }
-  // Each key measured once, key 0 twice; every caller but the last waited.
-  EXPECT_EQ(measured.load(), n + 1);
-  MeasurementCacheStats total;
+  // Each key measured once, key 0 twice (stored twice); every caller but the
+  // last waited.
+  const auto total = [&](std::uint64_t MeasurementCacheStats::*counter) {
+    std::uint64_t sum = 0;
+    for (const MeasurementCache& cache : caches) sum += cache.stats().*counter;
+    return sum;
+  };
+  const auto times = [](int count) {
+    return static_cast<std::uint64_t>(count);
+  };
+  EXPECT_EQ(total(&MeasurementCacheStats::hits), 0u);
+  EXPECT_EQ(total(&MeasurementCacheStats::misses), times(2 * n));
+  EXPECT_EQ(total(&MeasurementCacheStats::measurements), times(n + 1));
+  EXPECT_EQ(total(&MeasurementCacheStats::waits), times(n - 1));
+  EXPECT_EQ(total(&MeasurementCacheStats::entries), times(n));
+  EXPECT_EQ(total(&MeasurementCacheStats::updates), 1u);
   for (const MeasurementCache& cache : caches) {
-    const MeasurementCacheStats stats = cache.stats();
-    total.hits += stats.hits;
-    total.misses += stats.misses;
-    total.measurements += stats.measurements;
-    total.waits += stats.waits;
-    total.entries += stats.entries;
-    total.updates += stats.updates;
     EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
   }
-  EXPECT_EQ(total.hits, 0u);
-  EXPECT_EQ(total.misses, static_cast<std::uint64_t>(2 * n));
-  EXPECT_EQ(total.measurements, static_cast<std::uint64_t>(n + 1));
-  EXPECT_EQ(total.waits, static_cast<std::uint64_t>(n - 1));
-  EXPECT_EQ(total.entries, static_cast<std::uint64_t>(n));
-  EXPECT_EQ(total.updates, 1u);  // key 0, stored by both its measurers
 }
 
 INSTANTIATE_TEST_SUITE_P(GetOrMeasure, CycleTest,
