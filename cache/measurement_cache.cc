@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <tuple>
 #include <utility>
@@ -253,12 +254,16 @@ void MeasurementCache::storeLocked(const HashedKey& probe, std::uint64_t charge,
 }
 
 bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
-                                     PendingClaim& claim) {
+                                     Claim& claim) {
+  using Outcome = detail::WaitForGraph::Measurement::Outcome;
   bool hit = false;
   if (findShared(probe, out, hit, /*countMiss=*/false) && hit) return true;
   bool counted = false;
   for (;;) {
-    PendingClaim awaited;
+    std::shared_ptr<PendingMeasurement> awaited;
+    // Begun under the lock, and holding the graph's mutex until it parks,
+    // so that the measurement cannot end unseen in between.
+    std::optional<detail::WaitForGraph::Wait> wait;
     {
       const Exclusive lock(*this);
       if (findExclusive(probe, out)) {
@@ -268,33 +273,37 @@ bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
       // A miss is counted once it is known how the call ends: by waiting,
       // or by measuring under a record made beforehand.
       PendingMeasurement* other = findPending(probe);
-      if ((other != nullptr || claim) && !counted) {
+      if ((other != nullptr || claim.pending) && !counted) {
         ++counters_.misses;
         counted = true;
+        claim.clears = clears_;
       }
       if (other != nullptr) {
+        wait.emplace(other->graph);
+        if (!wait->began()) {
+          // Its measurer waits for this thread: measure, unlisted.
+          claim.pending.reset();
+          return false;
+        }
         ++other->waiters;
+        if (claim.clears == clears_) ++other->countedWaiters;
         awaited = other->shared_from_this();
-      } else if (claim) {
-        claim->next = pending_;
-        if (pending_ != nullptr) pending_->previous = claim.get();
-        pending_ = claim.get();
+      } else if (claim.pending) {
+        PendingMeasurement* const mine = claim.pending.get();
+        mine->next = pending_;
+        if (pending_ != nullptr) pending_->previous = mine;
+        pending_ = mine;
         return false;
       }
     }
     if (!awaited) {
       // Nobody stores or measures the key: make this caller's record without
       // the lock, then look again, since another caller may come first.
-      claim = std::make_shared<PendingMeasurement>(probe.key, probe.hash);
+      claim.pending =
+          std::make_shared<PendingMeasurement>(probe.key, probe.hash);
       continue;
     }
-    std::uint32_t state = awaited->state.load(std::memory_order_acquire);
-    while (state == PendingMeasurement::kMeasuring) {
-      awaited->state.wait(PendingMeasurement::kMeasuring,
-                          std::memory_order_acquire);
-      state = awaited->state.load(std::memory_order_acquire);
-    }
-    if (state == PendingMeasurement::kMeasured) {
+    if (wait->untilEnded() == Outcome::kMeasured) {
       out = awaited->result;
       return true;
     }
@@ -304,39 +313,54 @@ bool MeasurementCache::lookUpOrClaim(const HashedKey& probe, CachedSize& out,
 
 void MeasurementCache::storeMeasured(const HashedKey& probe,
                                      std::uint64_t charge, CachedSize size,
-                                     PendingClaim& claim) {
-  PendingMeasurement& pending = *claim;
-  pending.result = size;
+                                     Claim& claim) {
+  PendingMeasurement* const pending = claim.pending.get();
+  if (pending != nullptr) pending->result = size;
   // Publishes the result once the lock is released (the guard below goes
   // first), also when storing it fails to allocate.
   struct Publication {
-    explicit Publication(PendingMeasurement& published) : pending(published) {}
-    PendingMeasurement& pending;
+    explicit Publication(PendingMeasurement* published) : pending(published) {}
+    PendingMeasurement* pending;
     bool wake = false;
     Publication(const Publication&) = delete;
     Publication& operator=(const Publication&) = delete;
     ~Publication() {
-      pending.state.store(PendingMeasurement::kMeasured,
-                          std::memory_order_release);
-      if (wake) pending.state.notify_all();
+      if (wake) {
+        detail::WaitForGraph::end(
+            pending->graph,
+            detail::WaitForGraph::Measurement::Outcome::kMeasured);
+      }
     }
   } publication(pending);
   const Exclusive lock(*this);
-  unlinkPending(pending);
-  counters_.waits += pending.waiters;
-  publication.wake = pending.waiters != 0;
+  countMeasurement(claim);
+  if (pending != nullptr) {
+    unlinkPending(*pending);
+    counters_.waits += pending->countedWaiters;
+    publication.wake = pending->waiters != 0;
+  }
   storeLocked(probe, charge, size);
 }
 
-void MeasurementCache::abandonMeasurement(PendingClaim& claim) noexcept {
+void MeasurementCache::abandonMeasurement(Claim& claim) noexcept {
+  PendingMeasurement* const pending = claim.pending.get();
   bool wake = false;
   {
     const Exclusive lock(*this);
-    unlinkPending(*claim);
-    wake = claim->waiters != 0;
+    countMeasurement(claim);
+    if (pending != nullptr) {
+      unlinkPending(*pending);
+      wake = pending->waiters != 0;
+    }
   }
-  claim->state.store(PendingMeasurement::kAbandoned, std::memory_order_release);
-  if (wake) claim->state.notify_all();
+  if (wake) {
+    detail::WaitForGraph::end(
+        pending->graph, detail::WaitForGraph::Measurement::Outcome::kAbandoned);
+  }
+}
+
+void MeasurementCache::countMeasurement(const Claim& claim) noexcept {
+  if (claim.clears == clears_) addMeasurement(claim.nanoseconds);
 }
 
 void MeasurementCache::unlinkPending(PendingMeasurement& pending) noexcept {
@@ -374,6 +398,13 @@ void MeasurementCache::clear() noexcept {
   const Exclusive lock(*this);
   while (!entries_.empty()) moveOut(entries_.begin(), removed);
   counters_ = Counters{};
+  // Calls that missed before are counted before: none of their measurements
+  // or waits is counted from here on.
+  ++clears_;
+  for (PendingMeasurement* pending = pending_; pending != nullptr;
+       pending = pending->next) {
+    pending->countedWaiters = 0;
+  }
   lock_.resetCounts();
   refusals_.store(0, std::memory_order_relaxed);
   measurements_.store(0, std::memory_order_relaxed);

@@ -25,6 +25,7 @@
 #include "measurement_cache_stats.h"
 #include "per_thread_read_lock.h"
 #include "thread_safety_annotations.h"
+#include "wait_for_graph.h"
 
 namespace morvane::vesk {
 
@@ -57,6 +58,8 @@ namespace morvane::vesk {
 // One measurement per key: getOrMeasure() runs its measuring function outside
 // the lock, and callers that miss an equal key while it runs wait for its
 // result instead of measuring again; callers of other keys are not held up.
+// A caller never waits for a measurement that waits for it, in this cache
+// or any other: it measures instead (see getOrMeasure()).
 //
 // Work kept out of the lock: every operation on a key hashes it before taking
 // the lock; a key refused for its size never takes it; removal, clear() and
@@ -93,7 +96,8 @@ namespace morvane::vesk {
 // Complexity: get(), getOrMeasure() and set() hash the caller's key once and
 // otherwise run in constant time plus one index erase per evicted entry,
 // which hashes nothing (a getOrMeasure() miss also scans the measurements in
-// progress, one per thread measuring at most), amortised over the index's
+// progress, one per thread measuring at most, and one about to wait walks
+// the chain of waits from it, one step per thread), amortised over the index's
 // growth; an operation that holds the lock exclusively also moves the entries
 // logged by hits since the last one, merging the logs of the threads that
 // made them; removeMatchingMarkdown() and clear() are linear in the entries
@@ -138,8 +142,16 @@ class MeasurementCache {
   // caller; callers that were waiting for it then go around again, and one
   // of them measures. If storing the result fails to allocate, the waiting
   // callers still get the result and this caller gets the exception.
-  // `measure` may use the cache, but must not ask it for an equal key: that
-  // call would wait for itself.
+  //
+  // What `measure` may do: use this cache and any other, getOrMeasure()
+  // included, for any key, an equal one too. A caller that would wait for a
+  // measurement whose measurer is, directly or through other measurers,
+  // waiting for this caller's thread (its own measurement of an equal key,
+  // or a cycle of threads asking for each other's keys, across caches too)
+  // does not wait: it calls its own `measure` and stores the result as set()
+  // would, while the measurement it found goes on. What the cache cannot
+  // see, `measure` must not do: wait by other means (a lock, a future) for a
+  // thread that waits in getOrMeasure() for this measurement.
   template <typename Measure>
   requires std::is_invocable_r_v<CachedSize, Measure&> CachedSize
   getOrMeasure(const MeasurementCacheKey& key, Measure&& measure);
@@ -155,6 +167,8 @@ class MeasurementCache {
 
   // Removes every entry, releases their bytes and resets every counter of
   // stats(): a cleared cache reports what a new one does. Keeps the limits.
+  // A getOrMeasure() call that missed before clear() and ends after it is
+  // counted wholly before it: its measurement, or its wait, is not counted.
   VESK_EXPORT void clear() noexcept;
 
   // What the cache holds and what it did since it was built or last cleared,
@@ -216,10 +230,8 @@ class MeasurementCache {
   };
 
   // A measurement in progress, shared by the caller measuring it and the
-  // callers waiting for it.
+  // callers waiting for it. Made on the measuring caller's thread.
   struct PendingMeasurement : std::enable_shared_from_this<PendingMeasurement> {
-    enum State : std::uint32_t { kMeasuring, kMeasured, kAbandoned };
-
     PendingMeasurement(const MeasurementCacheKey& measuredKey,
                        std::uint64_t keyHash)
         : key(measuredKey), hash(keyHash) {}
@@ -232,13 +244,28 @@ class MeasurementCache {
     PendingMeasurement* previous = nullptr;
     PendingMeasurement* next = nullptr;
     std::uint64_t waiters = 0;
+    // Those of the waiters whose misses were counted since the last clear():
+    // the waits counted when the result comes.
+    std::uint64_t countedWaiters = 0;
 
-    // Written by the measuring caller before it stores kMeasured (release);
-    // read by waiters after they load it (acquire).
+    // Written by the measuring caller before it ends `graph` as measured;
+    // read by waiters once their wait for it ended so.
     CachedSize result;
-    std::atomic<std::uint32_t> state{kMeasuring};
+    // Its measurer and its end, for the waiters and the check for cycles.
+    detail::WaitForGraph::Measurement graph;
   };
-  using PendingClaim = std::shared_ptr<PendingMeasurement>;
+
+  // What a caller that measures after a miss carries to storing the result.
+  struct Claim {
+    // Its measurement, listed for callers of equal keys to wait for; null
+    // when it measures unlisted, because waiting would have closed a cycle.
+    std::shared_ptr<PendingMeasurement> pending;
+    // clears_ when its miss was counted, and how long measuring took: the
+    // measurement is counted when its result is stored or dropped, unless a
+    // clear() came between, so that a call is counted wholly on one side.
+    std::uint64_t clears = 0;
+    std::uint64_t nanoseconds = 0;
+  };
 
   using Lock = PerThreadReadLock<EntryList::iterator, 256, 3>;
   // What hits count in their own slots of the lock.
@@ -296,15 +323,18 @@ class MeasurementCache {
   // getOrMeasure()'s steps; each takes the lock itself. lookUpOrClaim()
   // returns true with `out` set on a hit, or once another caller's
   // measurement of an equal key is done; otherwise it returns false with
-  // `claim` set, and this caller must measure, then call storeMeasured() or,
-  // if measuring threw, abandonMeasurement().
+  // `claim` set (its `pending` listed, or null where waiting would close a
+  // cycle), and this caller must measure, then call storeMeasured() or, if
+  // measuring threw, abandonMeasurement().
   VESK_EXPORT bool lookUpOrClaim(const HashedKey& probe, CachedSize& out,
-                                 PendingClaim& claim) VESK_EXCLUDES(lock_);
+                                 Claim& claim) VESK_EXCLUDES(lock_);
   VESK_EXPORT void storeMeasured(const HashedKey& probe, std::uint64_t charge,
-                                 CachedSize size, PendingClaim& claim)
+                                 CachedSize size, Claim& claim)
       VESK_EXCLUDES(lock_);
-  VESK_EXPORT void abandonMeasurement(PendingClaim& claim) noexcept
+  VESK_EXPORT void abandonMeasurement(Claim& claim) noexcept
       VESK_EXCLUDES(lock_);
+  // Counts the claim's measurement, unless a clear() came after its miss.
+  void countMeasurement(const Claim& claim) noexcept VESK_REQUIRES(lock_);
   // The measurement in progress of a key equal to the probe's, or null. Reads
   // no key whose hash differs.
   // Inline, so that the tests' inspector reaches it in a shared build too.
@@ -320,10 +350,15 @@ class MeasurementCache {
   }
   void unlinkPending(PendingMeasurement& pending) noexcept VESK_REQUIRES(lock_);
 
-  // Calls `measure` and counts it, with the time it took, also when it
-  // throws.
+  // Calls `measure` and sets `nanoseconds` to the time it took, also when
+  // it throws.
   template <typename Measure>
-  CachedSize runMeasurement(Measure& measure);
+  static CachedSize runMeasurement(Measure& measure,
+                                   std::uint64_t& nanoseconds);
+  void addMeasurement(std::uint64_t nanoseconds) noexcept {
+    measurements_.fetch_add(1, std::memory_order_relaxed);
+    measurementNanoseconds_.fetch_add(nanoseconds, std::memory_order_relaxed);
+  }
 
   // What the operations did; each counter is changed only under the lock
   // held exclusively. Hits and misses counted under it held shared are in
@@ -353,7 +388,9 @@ class MeasurementCache {
   //  - every index entry's stored hash is MeasurementCacheKeyHash of its key;
   //  - pending_ lists the measurements in progress of getOrMeasure(), each
   //    once; a listed measurement's key is its measuring caller's, alive
-  //    until that caller unlinks it.
+  //    until that caller unlinks it;
+  //  - clears_ counts the calls of clear(), which tells the counters which
+  //    side of a clear() a getOrMeasure() call that straddles it is on.
   //  Held shared, lock_ lets a hit read index_, limits_ and a stored value;
   //  everything else is read or written only under it exclusively.
   mutable Lock lock_;
@@ -365,12 +402,14 @@ class MeasurementCache {
   Index index_ VESK_GUARDED_BY(lock_);
   PendingMeasurement* pending_ VESK_GUARDED_BY(lock_) = nullptr;
   Counters counters_ VESK_GUARDED_BY(lock_);
+  std::uint64_t clears_ VESK_GUARDED_BY(lock_) = 0;
   // A copy of limits_.byteBudget, so that an oversized key is refused without
   // the lock. A refusal read against a budget that changes meanwhile is as if
   // it ran before the change; stores check the budget again under the lock.
   std::atomic<std::uint64_t> byteBudget_;
-  // Counted by calls that take no lock (a refused set()) or before they take
-  // it (a measurement); they order nothing, hence relaxed.
+  // Counted by calls that take no lock (a refused set() or getOrMeasure())
+  // or under it exclusively (the measurement of a miss); they order nothing,
+  // hence relaxed.
   std::atomic<std::uint64_t> refusals_{0};
   std::atomic<std::uint64_t> measurements_{0};
   std::atomic<std::uint64_t> measurementNanoseconds_{0};
@@ -382,16 +421,23 @@ MeasurementCache::getOrMeasure(const MeasurementCacheKey& key,
                                Measure&& measure) {
   const std::uint64_t charge = entryCharge(key);
   if (charge > byteBudget_.load(std::memory_order_relaxed)) {
-    const CachedSize size = runMeasurement(measure);
-    refusals_.fetch_add(1, std::memory_order_relaxed);
-    return size;
+    std::uint64_t nanoseconds = 0;
+    try {
+      const CachedSize size = runMeasurement(measure, nanoseconds);
+      addMeasurement(nanoseconds);
+      refusals_.fetch_add(1, std::memory_order_relaxed);
+      return size;
+    } catch (...) {
+      addMeasurement(nanoseconds);
+      throw;
+    }
   }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
   CachedSize size;
-  PendingClaim claim;
+  Claim claim;
   if (lookUpOrClaim(probe, size, claim)) return size;
   try {
-    size = runMeasurement(measure);
+    size = runMeasurement(measure, claim.nanoseconds);
   } catch (...) {
     abandonMeasurement(claim);
     throw;
@@ -401,25 +447,23 @@ MeasurementCache::getOrMeasure(const MeasurementCacheKey& key,
 }
 
 template <typename Measure>
-CachedSize MeasurementCache::runMeasurement(Measure& measure) {
-  struct Count {
-    explicit Count(MeasurementCache& counting) : cache(counting) {}
-    MeasurementCache& cache;
+CachedSize MeasurementCache::runMeasurement(Measure& measure,
+                                            std::uint64_t& nanoseconds) {
+  struct Timer {
+    explicit Timer(std::uint64_t& timed) : took(timed) {}
+    std::uint64_t& took;
     std::chrono::steady_clock::time_point start =
         std::chrono::steady_clock::now();
-    Count(const Count&) = delete;
-    Count& operator=(const Count&) = delete;
-    ~Count() {
-      const auto took = std::chrono::steady_clock::now() - start;
-      cache.measurements_.fetch_add(1, std::memory_order_relaxed);
-      cache.measurementNanoseconds_.fetch_add(
-          static_cast<std::uint64_t>(
-              std::chrono::duration_cast<std::chrono::nanoseconds>(took)
-                  .count()),
-          std::memory_order_relaxed);
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+    ~Timer() {
+      took = static_cast<std::uint64_t>(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(
+              std::chrono::steady_clock::now() - start)
+              .count());
     }
   };
-  const Count count(*this);
+  const Timer timer(nanoseconds);
   return std::invoke(measure);
 }
 

@@ -6,13 +6,17 @@
 namespace morvane::vesk {
 
 // A snapshot of what a MeasurementCache holds and what its operations did,
-// counted since the cache was built or last cleared. Every field but
-// `refusals`, `measurements` and `measurementNanoseconds` is read under one
-// acquisition of the cache's lock, so those fields are one state the cache
-// passed through: `entries` and `accountedBytes` always agree with the
+// counted since the cache was built or last cleared. Every field is read
+// under one acquisition of the cache's lock, so the fields are one state the
+// cache passed through: `entries` and `accountedBytes` always agree with the
 // counters (entries == insertions - evictions - removals, taken together).
-// The three others are counted without the lock, by calls that never take it
-// or before they do, and may run slightly ahead of the rest.
+// The exceptions are counted without the lock and may run slightly ahead of
+// the rest: `refusals`, and the measurements of keys refused for their size.
+//
+// Across clear(): a getOrMeasure() call is counted on the side of the
+// clear() where it missed. One that missed before and ends after a clear()
+// is counted wholly before it, so neither its measurement nor its wait
+// counts after it; its store does, as any store after the clear() does.
 struct MeasurementCacheStats {
   std::uint64_t entries = 0;         // entries stored
   std::uint64_t accountedBytes = 0;  // sum of entryCharge over them
@@ -43,7 +47,8 @@ struct MeasurementCacheStats {
   std::uint64_t removals = 0;
 
   // Calls of a measuring function that getOrMeasure() made (those that threw
-  // included), and the steady-clock time spent inside them.
+  // included), and the steady-clock time spent inside them. The measurement
+  // of a miss is counted when its result is stored or dropped.
   std::uint64_t measurements = 0;
   std::uint64_t measurementNanoseconds = 0;
   // getOrMeasure() calls that waited for another caller's measurement of an

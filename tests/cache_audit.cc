@@ -70,10 +70,17 @@ namespace morvane::vesk {
 std::uint64_t MeasurementCacheInspector::waitingFor(
     const MeasurementCacheKey& key) const {
   const MeasurementCache::HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
-  const MeasurementCache::Exclusive lock(cache_);
-  const MeasurementCache::PendingMeasurement* pending =
-      cache_.findPending(probe);
-  return pending != nullptr ? pending->waiters : 0;
+  std::uint64_t waiters = 0;
+  {
+    const MeasurementCache::Exclusive lock(cache_);
+    const MeasurementCache::PendingMeasurement* pending =
+        cache_.findPending(probe);
+    if (pending != nullptr) waiters = pending->waiters;
+  }
+  // Each of them began its wait before it was counted: once the waits begun
+  // so far have parked, so have these.
+  detail::WaitForGraph::settle();
+  return waiters;
 }
 
 }  // namespace morvane::vesk

@@ -40,7 +40,8 @@ class MeasurementCacheInspector {
       VESK_NO_THREAD_SAFETY_ANALYSIS;
 
   // How many callers wait for the measurement in progress of a key equal to
-  // `key` (0 when none runs). Takes the cache's lock, so it may be called
+  // `key` (0 when none runs); each of them has parked (or its wait is over)
+  // by the time this returns. Takes the cache's lock, so it may be called
   // while other threads use the cache.
   [[nodiscard]] std::uint64_t waitingFor(const MeasurementCacheKey& key) const;
 

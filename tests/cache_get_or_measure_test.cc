@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <future>
+#include <latch>
 #include <limits>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -34,6 +41,46 @@ void waitUntil(Condition condition) {
   while (!condition()) std::this_thread::yield();
 }
 
+// Spins until `waiters` callers have parked waiting for `key`'s measurement.
+void waitUntilParked(const MeasurementCache& cache,
+                     const MeasurementCacheKey& key, std::uint64_t waiters) {
+  waitUntil([&] {
+    return MeasurementCacheInspector(cache).waitingFor(key) == waiters;
+  });
+}
+
+// A thread that join() waits for at most a minute: a call that never
+// returns (a waiter that nobody wakes) fails the test instead of hanging
+// it, and ends the process, since that thread can never be joined.
+class BoundedThread {
+ public:
+  template <typename Body>
+  explicit BoundedThread(Body body)
+      : thread_([this, body]() mutable {
+          body();
+          done_.set_value();
+        }) {}
+  BoundedThread(const BoundedThread&) = delete;
+  BoundedThread& operator=(const BoundedThread&) = delete;
+  ~BoundedThread() { join(); }
+
+  void join() {
+    if (!thread_.joinable()) return;
+    if (finished_.wait_for(std::chrono::minutes(1)) !=
+        std::future_status::ready) {
+      ADD_FAILURE() << "a getOrMeasure() call never returned";
+      std::fflush(stdout);
+      std::abort();
+    }
+    thread_.join();
+  }
+
+ private:
+  std::promise<void> done_;
+  std::future<void> finished_ = done_.get_future();
+  std::thread thread_;
+};
+
 TEST(GetOrMeasure, HitReturnsTheStoredSizeAndMissMeasuresAndStores) {
   MeasurementCache cache;
   cache.set(keyFor("stored"), {1, 2});
@@ -61,29 +108,26 @@ TEST(GetOrMeasure, HitReturnsTheStoredSizeAndMissMeasuresAndStores) {
 
 class ManyCallersTest : public ::testing::TestWithParam<int> {};
 
-// The first caller's measurement holds on until every other caller waits for
-// it, so each of them is served by it: one measurement for all.
+// The first caller's measurement holds on until every other caller has
+// parked waiting for it, so each of them is served by it, and woken by it
+// (a single parked waiter too): one measurement for all.
 TEST_P(ManyCallersTest, OfOneKeyMeasureItOnce) {
   const int callers = GetParam();
   MeasurementCache cache;
   const MeasurementCacheKey key = keyFor("shared");
   std::atomic<int> measured{0};
   std::vector<CachedSize> results(static_cast<std::size_t>(callers));
-  std::vector<std::thread> threads;
-  threads.reserve(results.size());
+  std::deque<BoundedThread> threads;
   for (CachedSize& result : results) {
     threads.emplace_back([&] {
       result = cache.getOrMeasure(key, [&] {
         measured.fetch_add(1);
-        waitUntil([&] {
-          return MeasurementCacheInspector(cache).waitingFor(key) ==
-                 static_cast<std::uint64_t>(callers - 1);
-        });
+        waitUntilParked(cache, key, static_cast<std::uint64_t>(callers - 1));
         return CachedSize{42, 7};
       });
     });
   }
-  for (std::thread& thread : threads) thread.join();
+  for (BoundedThread& thread : threads) thread.join();
 
   EXPECT_EQ(measured.load(), 1);
   for (const CachedSize& result : results) {
@@ -139,9 +183,9 @@ TEST(GetOrMeasure, AMeasurementInProgressHoldsUpNoOtherKey) {
   EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
 }
 
-// The first measurement throws once every other caller waits for it; they go
-// around, one of them measures again (and holds on until the rest wait for
-// it), and all of them return its result.
+// The first measurement throws once every other caller has parked waiting
+// for it; they wake, go around, one of them measures again (and holds on
+// until the rest have parked again), and all of them return its result.
 TEST(GetOrMeasure, WhenMeasuringThrowsTheWaitingCallersMeasureOnceMore) {
   constexpr int kCallers = 4;
   MeasurementCache cache;
@@ -150,13 +194,9 @@ TEST(GetOrMeasure, WhenMeasuringThrowsTheWaitingCallersMeasureOnceMore) {
   std::atomic<int> thrown{0};
   std::atomic<int> served{0};
   const auto waitingFor = [&](int waiters) {
-    waitUntil([&] {
-      return MeasurementCacheInspector(cache).waitingFor(key) ==
-             static_cast<std::uint64_t>(waiters);
-    });
+    waitUntilParked(cache, key, static_cast<std::uint64_t>(waiters));
   };
-  std::vector<std::thread> threads;
-  threads.reserve(kCallers);
+  std::deque<BoundedThread> threads;
   for (int i = 0; i < kCallers; ++i) {
     threads.emplace_back([&] {
       try {
@@ -174,7 +214,7 @@ TEST(GetOrMeasure, WhenMeasuringThrowsTheWaitingCallersMeasureOnceMore) {
       }
     });
   }
-  for (std::thread& thread : threads) thread.join();
+  for (BoundedThread& thread : threads) thread.join();
 
   EXPECT_EQ(measured.load(), 2);
   EXPECT_EQ(thrown.load(), 1);
@@ -253,6 +293,164 @@ TEST(GetOrMeasure, ManyThreadsOverFewKeysGetTheirOwnKeysSizes) {
   EXPECT_EQ(stats.hits + stats.misses,
             static_cast<std::uint64_t>(kThreads) * kCalls);
   EXPECT_EQ(stats.misses, stats.measurements + stats.waits);
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+}
+
+// A ring of `threads` callers over `caches` caches: caller i measures key i
+// (stored in cache i % caches) and, inside its measuring function, asks for
+// key i + 1, the last caller for key 0. Each asks only once the caller
+// before it has parked waiting for its key, so the last one's call would
+// close the ring: it measures key 0 itself instead, and every wait ends.
+// With one caller, the ring is a call asking for the key it measures.
+struct Ring {
+  int threads;
+  int caches;
+};
+
+void PrintTo(const Ring& ring, std::ostream* out) {
+  *out << ring.threads << " threads, " << ring.caches << " caches";
+}
+
+class CycleTest : public ::testing::TestWithParam<Ring> {};
+
+TEST_P(CycleTest, TheCallThatWouldCloseACycleMeasuresInstead) {
+  const int n = GetParam().threads;
+  std::deque<MeasurementCache> caches(
+      static_cast<std::size_t>(GetParam().caches));
+  const auto cacheOf = [&](int i) -> MeasurementCache& {
+    return caches[static_cast<std::size_t>(i) % caches.size()];
+  };
+  const auto keyOf = [](int i) { return keyFor("key " + std::to_string(i)); };
+  const auto measureKey = [](int i) {
+    return [i] { return CachedSize{static_cast<double>(i), 1}; };
+  };
+  std::latch allMeasuring(n);
+  {
+    std::deque<BoundedThread> threads;
+    for (int i = 0; i < n; ++i) {
+      threads.emplace_back([&, i] {
+        const int next = (i + 1) % n;
+        const auto askForNext = [&] {
+          allMeasuring.arrive_and_wait();
+          if (i > 0) waitUntilParked(cacheOf(i), keyOf(i), 1);
+          const CachedSize inner =
+              cacheOf(next).getOrMeasure(keyOf(next), measureKey(next));
+          EXPECT_EQ(inner.width, next);
+          return measureKey(i)();
+        };
+        EXPECT_EQ(cacheOf(i).getOrMeasure(keyOf(i), askForNext).width, i);
+      });
+    }
+  }
+  // Each key measured once, key 0 twice (stored twice); every caller but the
+  // last waited.
+  const auto total = [&](std::uint64_t MeasurementCacheStats::*counter) {
+    std::uint64_t sum = 0;
+    for (const MeasurementCache& cache : caches) sum += cache.stats().*counter;
+    return sum;
+  };
+  const auto times = [](int count) {
+    return static_cast<std::uint64_t>(count);
+  };
+  EXPECT_EQ(total(&MeasurementCacheStats::hits), 0u);
+  EXPECT_EQ(total(&MeasurementCacheStats::misses), times(2 * n));
+  EXPECT_EQ(total(&MeasurementCacheStats::measurements), times(n + 1));
+  EXPECT_EQ(total(&MeasurementCacheStats::waits), times(n - 1));
+  EXPECT_EQ(total(&MeasurementCacheStats::entries), times(n));
+  EXPECT_EQ(total(&MeasurementCacheStats::updates), 1u);
+  for (const MeasurementCache& cache : caches) {
+    EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(GetOrMeasure, CycleTest,
+                         ::testing::Values(Ring{1, 1}, Ring{2, 1}, Ring{3, 1},
+                                           Ring{2, 2}, Ring{3, 2}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.threads) +
+                                  "Threads" +
+                                  std::to_string(info.param.caches) + "Caches";
+                         });
+
+// Three callers park waiting for a measurement whose measuring function then
+// clears the cache; a fourth caller waits for it after the clear. A call is
+// counted on the side of clear() where it missed: the measurer and the first
+// three before it, so not at all, the fourth after it, as a miss that waited.
+TEST(GetOrMeasure, ACallStraddlingClearIsCountedWhereItMissed) {
+  MeasurementCache cache;
+  const MeasurementCacheKey key = keyFor("cleared meanwhile");
+  Gate measuring;
+  Gate cleared;
+  std::deque<BoundedThread> threads;
+  threads.emplace_back([&] {
+    cache.getOrMeasure(key, [&] {
+      measuring.open();
+      waitUntilParked(cache, key, 3);
+      cache.clear();
+      cleared.open();
+      waitUntilParked(cache, key, 4);
+      return CachedSize{8, 8};
+    });
+  });
+  const auto waitForIt = [&] {
+    threads.emplace_back([&] {
+      EXPECT_EQ(cache.getOrMeasure(key, [] { return CachedSize{}; }).width, 8);
+    });
+  };
+  measuring.waitUntilOpen();
+  for (int i = 0; i < 3; ++i) waitForIt();
+  cleared.waitUntilOpen();
+  waitForIt();
+  for (BoundedThread& thread : threads) thread.join();
+
+  const MeasurementCacheStats stats = cache.stats();
+  EXPECT_EQ(stats.misses, 1u);
+  EXPECT_EQ(stats.waits, 1u);
+  EXPECT_EQ(stats.measurements, 0u);
+  EXPECT_EQ(stats.measurementNanoseconds, 0u);
+  EXPECT_EQ(stats.misses, stats.measurements + stats.waits);
+  EXPECT_EQ(stats.hits, 0u);
+  EXPECT_EQ(stats.insertions, 1u);  // the store came after the clear
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+}
+
+// The measurer sets the key, then throws, while a caller has parked waiting
+// for it: that caller goes around, finds the stored size and returns it,
+// counted once, as the miss it already was.
+TEST(GetOrMeasure, AWaiterServedBySetAfterItsMeasurementThrewCountsOnce) {
+  MeasurementCache cache;
+  const MeasurementCacheKey key = keyFor("set, then thrown");
+  Gate measuring;
+  BoundedThread measurer([&] {
+    EXPECT_THROW(cache.getOrMeasure(key,
+                                    [&]() -> CachedSize {
+                                      measuring.open();
+                                      waitUntilParked(cache, key, 1);
+                                      cache.set(key, {3, 3});
+                                      throw std::runtime_error("no font");
+                                    }),
+                 std::runtime_error);
+  });
+  measuring.waitUntilOpen();
+  BoundedThread waiter([&] {
+    EXPECT_EQ(cache
+                  .getOrMeasure(key,
+                                [] {
+                                  ADD_FAILURE() << "measured again";
+                                  return CachedSize{};
+                                })
+                  .width,
+              3);
+  });
+  measurer.join();
+  waiter.join();
+
+  const MeasurementCacheStats stats = cache.stats();
+  EXPECT_EQ(stats.hits, 0u);
+  EXPECT_EQ(stats.misses, 2u);
+  EXPECT_EQ(stats.measurements, 1u);
+  EXPECT_EQ(stats.waits, 0u);  // served by set(), not by a measurement
+  EXPECT_EQ(stats.insertions, 1u);
   EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
 }
 

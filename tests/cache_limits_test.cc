@@ -183,6 +183,26 @@ TEST(MeasurementCacheLimits, RefusalFollowsTheCachesOwnBudget) {
   EXPECT_TRUE(MeasurementCacheInspector(large).invariantsHold());
 }
 
+// The budget can shrink while a key is measured, here by the measuring
+// function itself: the result is stored against the budget of the moment,
+// which refuses it, and the call still returns it.
+TEST(MeasurementCacheLimits, AMeasurementStoredAfterTheBudgetShrankIsRefused) {
+  const MeasurementCacheKey key = keyOfLength(1000, 'm');
+  ASSERT_EQ(entryCharge(key), 2560u);
+  MeasurementCache cache({512, kMiB});
+  const CachedSize size = cache.getOrMeasure(key, [&] {
+    cache.setLimits({512, kSmallestEntryCharge + 10});
+    return CachedSize{4, 4};
+  });
+  EXPECT_EQ(size.width, 4);
+  const MeasurementCacheStats stats = cache.stats();
+  EXPECT_EQ(stats.entries, 0u);
+  EXPECT_EQ(stats.accountedBytes, 0u);
+  EXPECT_EQ(stats.refusals, 1u);
+  EXPECT_EQ(stats.insertions, 0u);
+  EXPECT_TRUE(MeasurementCacheInspector(cache).invariantsHold());
+}
+
 TEST(MeasurementCacheLimits, ClearKeepsTheLimits) {
   MeasurementCache cache({3, kMiB});
   storeTenKeys(cache);
