@@ -47,13 +47,16 @@ namespace morvane::vesk {
 // How hits scale: the lock is a PerThreadReadLock. A hit (get(), or
 // getOrMeasure() finding the key) holds it shared: it writes only its own
 // thread's slot, where it logs the entry it found, stamped, instead of moving
-// it to the front; it neither allocates nor waits. Every other operation
-// holds it exclusively, and first moves the logged entries to the front in
-// stamp order, so the list is exact whenever anything can observe it. A hit
-// runs as a writer instead when a writer holds the lock, when its thread's
-// log is full (once in 256 hits of a thread) or when another thread shares
-// its slot. Each operation takes the lock once through a scope-bound guard
-// and calls nothing outside the cache while holding it.
+// it to the front; it neither allocates (but for a thread's first call, which
+// numbers the thread) nor waits. A set() of a stored key does the same,
+// writing the new value under the entry's version, which hits read around.
+// Every other operation holds the lock exclusively, and first moves the
+// logged entries to the front in stamp order, so the list is exact whenever
+// anything can observe it. A hit or an update runs as a writer instead when
+// a writer holds the lock, when its thread's log is full (once in 256 of a
+// thread's hits), when another thread shares its slot, or when it races an
+// update of the same entry. Each operation takes the lock once through a
+// scope-bound guard and calls nothing outside the cache while holding it.
 //
 // One measurement per key: getOrMeasure() runs its measuring function outside
 // the lock, and callers that miss an equal key while it runs wait for its
@@ -79,7 +82,7 @@ namespace morvane::vesk {
 // them. Besides the keys, the index keeps about one bucket pointer per
 // entry stored (it grows with the entries, as std::unordered_map does, and
 // keeps its buckets when entries go), and the lock its slots: 16 to 64
-// (twice the hardware threads) of 4 KiB each.
+// (twice the hardware threads) of 4.1 KiB each.
 //
 // Misses and refusals: a miss is reported only by get() returning false. A key
 // whose entryCharge exceeds the byte budget is never stored: set() returns
