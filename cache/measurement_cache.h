@@ -246,7 +246,7 @@ class MeasurementCache {
       VESK_EXCLUDES(lock_);
   // The measurement in progress of a key equal to the probe's, or null. Reads
   // no key whose hash differs.
-  PendingMeasurement* findPending(const HashedKey& probe) const
+  VESK_EXPORT PendingMeasurement* findPending(const HashedKey& probe) const
       VESK_REQUIRES(lock_);
   void unlinkPending(PendingMeasurement& pending) noexcept VESK_REQUIRES(lock_);
 
