@@ -6,8 +6,10 @@
 # problem.
 #
 # install        configures vesk from SOURCE_DIR with nothing but its two
-#                libraries, static or, with SHARED=ON, shared, builds it and
-#                installs it into WORK_DIR/prefix (prefix-shared), then
+#                libraries (checking that the options the README gives for
+#                that compile nothing else), static or, with SHARED=ON,
+#                shared, builds it and installs it into WORK_DIR/prefix
+#                (prefix-shared), then
 #                checks what was installed: headers only under include/vesk,
 #                the libraries of VERSION, and for shared ones their SONAME
 #                and that they export nothing outside vesk's namespace
@@ -122,11 +124,18 @@ if(STEP STREQUAL "install")
     set(vesk_flags "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -fno-pie"
       "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS} -no-pie")
   endif()
+  # The options the README gives for building the two libraries only.
   build_project(${SOURCE_DIR} ${build}
     ${vesk_flags}
     -DBUILD_SHARED_LIBS=${SHARED}
-    -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF
-    -DVESK_BUILD_EXAMPLES=OFF -DVESK_BUILD_BENCHMARKS=OFF)
+    -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF)
+  file(GLOB_RECURSE objects RELATIVE ${build} ${build}/*.o)
+  list(FILTER objects EXCLUDE REGEX "^CMakeFiles/vesk_(cache|key)\\.dir/")
+  list(FILTER objects EXCLUDE REGEX "^CMakeFiles/[0-9.]+/")
+  if(objects)
+    message(FATAL_ERROR "-DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF "
+                        "built more than the two libraries: ${objects}")
+  endif()
   file(REMOVE_RECURSE ${prefix})
   run("installing vesk" ${CMAKE_COMMAND} --install ${build} --prefix ${prefix})
 
