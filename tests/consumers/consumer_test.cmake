@@ -17,8 +17,9 @@
 #                static prefix, or with SHARED=ON the shared one, and checks
 #                that versions it must refuse (0.9, 2.0) fail to configure
 # pkg_config     compiles use_the_cache.cc with the flags
-#                `PKG_CONFIG --cflags --libs vesk` gives for that prefix, and
-#                runs it
+#                `PKG_CONFIG --cflags --libs vesk` gives for the static prefix,
+#                or with SHARED=ON the shared one, and runs it as a user
+#                would, with nothing telling the loader where the prefix is
 # subdirectory   builds and runs the consumer in subdirectory/, which adds
 #                vesk from SOURCE_DIR (with FETCHCONTENT=ON through
 #                FetchContent), and checks that vesk's warning flags stay off
@@ -245,6 +246,14 @@ elseif(STEP STREQUAL "pkg_config")
   run("compiling with the flags of pkg-config"
     ${CXX_COMPILER} -std=c++20 ${cxx_flags} ${linker_flags}
     ${consumers_dir}/use_the_cache.cc ${pc_flags} -o ${program})
+  if(SHARED)
+    run("reading the libraries it needs" ${OBJDUMP} -p ${program})
+    if(NOT run_output MATCHES "NEEDED +libvesk_cache\\.so\\.")
+      message(FATAL_ERROR "${program} does not load libvesk_cache.so:\n"
+                          "${run_output}")
+    endif()
+  endif()
+  unset(ENV{LD_LIBRARY_PATH})
   run_example(${program})
 
 elseif(STEP STREQUAL "subdirectory")
