@@ -6,13 +6,13 @@
 # INCLUDE_DIR is the folder holding vesk/, as an installed copy gives it.
 # Errors point at the README's own lines (each file starts with a #line).
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/readme_blocks.cmake)
 
 file(READ ${README} readme)
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 
 set(opening "\n```cpp\n")
-set(closing "\n```\n")
 string(LENGTH "${opening}" opening_length)
 set(offset 0)
 set(compiled 0)
@@ -29,15 +29,8 @@ while(TRUE)
   string(REGEX MATCHALL "\n" newlines "${before}")
   list(LENGTH newlines first_line)
   math(EXPR first_line "${first_line} + 1")
-
-  string(SUBSTRING "${readme}" ${body_start} -1 rest)
-  string(FIND "${rest}" "${closing}" end)
-  if(end EQUAL -1)
-    message(FATAL_ERROR "${README}:${first_line}: the ```cpp block never ends")
-  endif()
-  math(EXPR end "${end} + 1")
-  string(SUBSTRING "${rest}" 0 ${end} body)
-  math(EXPR offset "${body_start} + ${end}")
+  code_block("${readme}" ${body_start}
+    "${README}:${first_line}: the ```cpp block" body offset)
 
   set(source ${WORK_DIR}/readme_line_${first_line}.cc)
   file(WRITE ${source} "#line ${first_line} \"${README}\"\n${body}")
