@@ -9,10 +9,10 @@
 #                libraries (checking that the options the README gives for
 #                that compile nothing else), static or, with SHARED=ON,
 #                shared, builds it and installs it into WORK_DIR/prefix
-#                (prefix-shared), then
-#                checks what was installed: headers only under include/vesk,
-#                the libraries of VERSION, and for shared ones their SONAME
-#                and that they export nothing outside vesk's namespace
+#                (prefix-shared), then checks what was installed: headers
+#                only under include/vesk, the libraries of VERSION, and for
+#                shared ones their SONAME and that they export nothing
+#                outside vesk's namespace
 # find_package   builds and runs the consumers in installed/ against the
 #                static prefix, or with SHARED=ON the shared one, and checks
 #                that versions it must refuse (0.9, 2.0) fail to configure

@@ -24,7 +24,7 @@ while(TRUE)
     break()
   endif()
   math(EXPR body_start "${offset} + ${start} + ${opening_length}")
-  # The block's first line: one past the lines before its opening fence.
+  # The block's first line: the one after its opening fence's.
   string(SUBSTRING "${readme}" 0 ${body_start} before)
   string(REGEX MATCHALL "\n" newlines "${before}")
   list(LENGTH newlines first_line)
