@@ -7,7 +7,8 @@
 # bounded libFuzzer run of the cache against its reference model, and last
 # the g++ build's programs and the cache's and programs' tests again under
 # valgrind's memcheck. The consumer tests, which build and install vesk
-# again several times, run with g++ and clang++ only; the hash count test,
+# again ten times to check how other projects use it, run in the g++ build
+# only; the hash count test,
 # whose link-time wrapping cannot reach into a shared library, runs in the
 # static builds. First installs every Debian package this needs that is
 # missing.
