@@ -49,5 +49,5 @@ memcheck() {
 export -f memcheck
 for binary in "${binaries[@]}"; do
   printf '%s\0%s\0' "${binary}" "${arguments[$(basename "${binary}")]:-}"
-done | xargs -0 -n 2 -P 2 bash -c 'memcheck "$1" "$2"' _
+done | xargs -0 -n 2 -P 2 bash -c 'memcheck "$@"' _
 echo "memcheck: ${#binaries[@]} passed, 0 failed"
