@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "entry_charge.h"
@@ -28,6 +29,12 @@ CapacityCurve::CapacityCurve(std::vector<std::uint64_t> byteBudgets)
   }
   std::sort(budgets_.begin(), budgets_.end());
   budgets_.erase(std::unique(budgets_.begin(), budgets_.end()), budgets_.end());
+  if (budgets_.size() > kMaxByteBudgets) {
+    // Every budget adds bookkeeping per key held and work per lookup.
+    throw std::invalid_argument("CapacityCurve: more than " +
+                                std::to_string(kMaxByteBudgets) +
+                                " distinct byte budgets");
+  }
   classes_.resize(budgets_.size());
   hitsAtDistance_.resize(budgets_.size());
   hitDistance_.resize(budgets_.size());

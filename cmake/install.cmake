@@ -49,6 +49,14 @@ else()
   string(REGEX REPLACE "/$" "" vesk_pc_up "${vesk_pc_up}")
   set(VESK_PC_PREFIX "\${pcfiledir}/${vesk_pc_up}")
 endif()
+# A program built with the flags of a shared install finds the libraries at
+# run time wherever the prefix is, as the CMake package's consumers do in
+# their build trees: the shared install's Libs carry its libdir as a run
+# path (harmless where the prefix is a system one).
+set(VESK_PC_RPATH "")
+if(BUILD_SHARED_LIBS)
+  set(VESK_PC_RPATH " -Wl,-rpath,\${libdir}")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vesk.pc.in
   ${PROJECT_BINARY_DIR}/vesk.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vesk.pc DESTINATION ${vesk_pc_dir})

@@ -261,6 +261,41 @@ TEST(CapacityCurve, RefusesBudgetsItWasNotBuiltFor) {
   EXPECT_EQ(curve.hits(512, kMiB), 0U);
 }
 
+// Each budget costs memory per key held and work per lookup, so a curve takes
+// at most kMaxByteBudgets distinct ones; repeats do not count.
+TEST(CapacityCurve, RefusesMoreDistinctBudgetsThanItsMaximum) {
+  constexpr std::size_t kMax = CapacityCurve::kMaxByteBudgets;
+  struct Case {
+    std::size_t distinct;
+    std::size_t copies;  // of each budget
+    bool accepted;
+  };
+  for (const Case c : {Case{1, 1, true}, Case{kMax, 1, true},
+                       Case{kMax, 3, true}, Case{kMax + 1, 1, false},
+                       Case{4 * kMax, 1, false}}) {
+    SCOPED_TRACE(std::to_string(c.distinct) + " budgets, " +
+                 std::to_string(c.copies) + " copies each");
+    std::vector<std::uint64_t> budgets;
+    for (std::size_t copy = 0; copy < c.copies; ++copy) {
+      for (std::size_t b = 1; b <= c.distinct; ++b) budgets.push_back(b * kKiB);
+    }
+    if (!c.accepted) {
+      EXPECT_THROW(CapacityCurve{budgets}, std::invalid_argument);
+      continue;
+    }
+    CapacityCurve curve(budgets);
+    ASSERT_EQ(curve.byteBudgets().size(), c.distinct);
+    // Every budget still answers: a key of 1 KiB hits at each one that holds
+    // it.
+    const MeasurementCacheKey key = makeKey(0, lengthCharged(kKiB));
+    curve.recordLookup(key);
+    curve.recordLookup(key);
+    for (const std::uint64_t budget : curve.byteBudgets()) {
+      EXPECT_EQ(curve.hits(1, budget), 1U) << budget;
+    }
+  }
+}
+
 // A key above every budget is never stored, so it costs no memory; a NaN key
 // is a new key each time.
 TEST(CapacityCurve, StoresOnlyKeysSomeBudgetHolds) {

@@ -6,17 +6,20 @@
 # problem.
 #
 # install        configures vesk from SOURCE_DIR with nothing but its two
-#                libraries, static or, with SHARED=ON, shared, builds it and
-#                installs it into WORK_DIR/prefix (prefix-shared), then
-#                checks what was installed: headers only under include/vesk,
-#                the libraries of VERSION, and for shared ones their SONAME
-#                and that they export nothing outside vesk's namespace
+#                libraries (checking that the options the README gives for
+#                that compile nothing else), static or, with SHARED=ON,
+#                shared, builds it and installs it into WORK_DIR/prefix
+#                (prefix-shared), then checks what was installed: headers
+#                only under include/vesk, the libraries of VERSION, and for
+#                shared ones their SONAME and that they export nothing
+#                outside vesk's namespace
 # find_package   builds and runs the consumers in installed/ against the
 #                static prefix, or with SHARED=ON the shared one, and checks
 #                that versions it must refuse (0.9, 2.0) fail to configure
 # pkg_config     compiles use_the_cache.cc with the flags
-#                `PKG_CONFIG --cflags --libs vesk` gives for that prefix, and
-#                runs it
+#                `PKG_CONFIG --cflags --libs vesk` gives for the static prefix,
+#                or with SHARED=ON the shared one, and runs it as a user
+#                would, with nothing telling the loader where the prefix is
 # subdirectory   builds and runs the consumer in subdirectory/, which adds
 #                vesk from SOURCE_DIR (with FETCHCONTENT=ON through
 #                FetchContent), and checks that vesk's warning flags stay off
@@ -122,11 +125,18 @@ if(STEP STREQUAL "install")
     set(vesk_flags "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -fno-pie"
       "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS} -no-pie")
   endif()
+  # The options the README gives for building the two libraries only.
   build_project(${SOURCE_DIR} ${build}
     ${vesk_flags}
     -DBUILD_SHARED_LIBS=${SHARED}
-    -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF
-    -DVESK_BUILD_EXAMPLES=OFF -DVESK_BUILD_BENCHMARKS=OFF)
+    -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF)
+  file(GLOB_RECURSE objects RELATIVE ${build} ${build}/*.o)
+  list(FILTER objects EXCLUDE REGEX "^CMakeFiles/vesk_(cache|key)\\.dir/")
+  list(FILTER objects EXCLUDE REGEX "^CMakeFiles/[0-9.]+/")
+  if(objects)
+    message(FATAL_ERROR "-DVESK_BUILD_TESTS=OFF -DVESK_BUILD_PROGRAMS=OFF "
+                        "built more than the two libraries: ${objects}")
+  endif()
   file(REMOVE_RECURSE ${prefix})
   run("installing vesk" ${CMAKE_COMMAND} --install ${build} --prefix ${prefix})
 
@@ -236,6 +246,14 @@ elseif(STEP STREQUAL "pkg_config")
   run("compiling with the flags of pkg-config"
     ${CXX_COMPILER} -std=c++20 ${cxx_flags} ${linker_flags}
     ${consumers_dir}/use_the_cache.cc ${pc_flags} -o ${program})
+  if(SHARED)
+    run("reading the libraries it needs" ${OBJDUMP} -p ${program})
+    if(NOT run_output MATCHES "NEEDED +libvesk_cache\\.so\\.")
+      message(FATAL_ERROR "${program} does not load libvesk_cache.so:\n"
+                          "${run_output}")
+    endif()
+  endif()
+  unset(ENV{LD_LIBRARY_PATH})
   run_example(${program})
 
 elseif(STEP STREQUAL "subdirectory")

@@ -3,6 +3,7 @@
 #   cmake -DREADME=<README.md> -DEXAMPLE=<use_the_cache.cc> -P readme_example.cmake
 # The example is the first ```cpp block after the line naming the file.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/readme_blocks.cmake)
 
 file(READ ${README} readme)
 file(READ ${EXAMPLE} example)
@@ -14,13 +15,8 @@ if(start EQUAL -1)
 endif()
 string(LENGTH "${marker}" marker_length)
 math(EXPR start "${start} + ${marker_length}")
-string(SUBSTRING "${readme}" ${start} -1 rest)
-string(FIND "${rest}" "\n```\n" end)
-if(end EQUAL -1)
-  message(FATAL_ERROR "the example's code block in ${README} never ends")
-endif()
-math(EXPR end "${end} + 1")
-string(SUBSTRING "${rest}" 0 ${end} shown)
+code_block("${readme}" ${start} "the example's code block in ${README}"
+  shown end)
 if(NOT shown STREQUAL example)
   message(FATAL_ERROR "the example in ${README} differs from ${EXAMPLE}; "
                       "copy the file into the README:\n${shown}")
