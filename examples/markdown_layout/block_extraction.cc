@@ -442,29 +442,52 @@ std::string_view blockKindName(BlockKind kind) {
   return "other";
 }
 
+namespace {
+
 // Which labels the document defines is learnt from the parser itself: each
 // text that could be a label is put before the document as a paragraph of
 // its own, "[text]", followed by a blank line, and becomes a link exactly
-// when the document defines it. The document is parsed once, with them.
-std::vector<Block> extractBlocks(std::string_view document) {
-  if (document.starts_with(kByteOrderMark)) {
-    document.remove_prefix(kByteOrderMark.size());
-  }
-  std::vector<std::string> candidates;
+// when the document defines it. The document is parsed once, after them.
+struct LabelProbes {
+  std::vector<std::string> candidates;  // candidate i is on line 2 * i + 1
+  std::string text;                     // what goes before the document
+};
+
+LabelProbes labelProbes(std::string_view document) {
+  LabelProbes probes;
   std::set<std::string> seen;
   forEachLabelCandidate(document, [&](std::string_view label) {
     if (label.find_first_not_of(" \t") == std::string_view::npos) return;
-    if (seen.emplace(label).second) candidates.emplace_back(label);
+    if (seen.emplace(label).second) probes.candidates.emplace_back(label);
   });
-  std::string text;
-  for (const std::string& candidate : candidates) {
-    text += '[';
-    text += candidate;
-    text += "]\n\n";
+  for (const std::string& candidate : probes.candidates) {
+    probes.text += '[';
+    probes.text += candidate;
+    probes.text += "]\n\n";
   }
-  const int probeLines = static_cast<int>(2 * candidates.size());
-  text += document;
-  const ParsedMarkdown root = parseBlockStructure(text);
+  return probes;
+}
+
+std::string_view withoutByteOrderMark(std::string_view document) {
+  if (document.starts_with(kByteOrderMark)) {
+    document.remove_prefix(kByteOrderMark.size());
+  }
+  return document;
+}
+
+}  // namespace
+
+std::size_t extractionMarkup(std::string_view document) {
+  document = withoutByteOrderMark(document);
+  return markupCharacters(labelProbes(document).text) +
+         markupCharacters(document);
+}
+
+std::vector<Block> extractBlocks(std::string_view document) {
+  document = withoutByteOrderMark(document);
+  const LabelProbes probes = labelProbes(document);
+  const int probeLines = static_cast<int>(2 * probes.candidates.size());
+  const ParsedMarkdown root = parseBlockStructure(document, probes.text);
 
   std::set<std::string> defined;
   cmark_node* node = cmark_node_first_child(root.get());
@@ -475,7 +498,7 @@ std::vector<Block> extractBlocks(std::string_view document) {
     cmark_node* link = cmark_node_first_child(node);
     if (line % 2 == 1 && link != nullptr && cmark_node_next(link) == nullptr &&
         cmark_node_get_type(link) == CMARK_NODE_LINK) {
-      defined.insert(candidates[static_cast<std::size_t>(line / 2)]);
+      defined.insert(probes.candidates[static_cast<std::size_t>(line / 2)]);
     }
   }
   Extractor extractor(document, std::move(defined), probeLines);

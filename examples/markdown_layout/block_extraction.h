@@ -75,6 +75,12 @@ struct Block {
 // Never fails; an empty document has no blocks. Thread-safe, without a lock.
 std::vector<Block> extractBlocks(std::string_view document);
 
+// The markup characters (see markupCharacters()) of what extractBlocks()
+// parses for `document`: the document, and before it a short paragraph for
+// each text in brackets, to learn which link labels the document defines.
+// Linear in the document's size; parses nothing.
+std::size_t extractionMarkup(std::string_view document);
+
 }  // namespace morvane::vesk::markdown_layout
 
 #endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_BLOCK_EXTRACTION_H_

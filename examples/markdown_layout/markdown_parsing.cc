@@ -4,6 +4,7 @@
 #include <md4c.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <limits>
 #include <memory>
@@ -27,7 +28,8 @@ void ensureExtensionsRegistered() {
   std::call_once(registered, cmark_gfm_core_extensions_ensure_registered);
 }
 
-ParsedMarkdown parseWithCmark(std::string_view text, bool tables) {
+ParsedMarkdown parseWithCmark(std::string_view text, bool tables,
+                              std::string_view prefix = {}) {
   ensureExtensionsRegistered();
   const std::unique_ptr<cmark_parser, ParserDeleter> parser(
       cmark_parser_new(CMARK_OPT_VALIDATE_UTF8));
@@ -35,6 +37,9 @@ ParsedMarkdown parseWithCmark(std::string_view text, bool tables) {
     if (cmark_syntax_extension* table = cmark_find_syntax_extension("table")) {
       cmark_parser_attach_syntax_extension(parser.get(), table);
     }
+  }
+  if (!prefix.empty()) {
+    cmark_parser_feed(parser.get(), prefix.data(), prefix.size());
   }
   cmark_parser_feed(parser.get(), text.data(), text.size());
   return ParsedMarkdown(cmark_parser_finish(parser.get()));
@@ -381,8 +386,25 @@ ParsedMarkdown parseMarkdown(std::string_view text, bool github) {
   return root;
 }
 
-ParsedMarkdown parseBlockStructure(std::string_view text) {
-  return parseWithCmark(text, true);
+ParsedMarkdown parseBlockStructure(std::string_view text,
+                                   std::string_view prefix) {
+  return parseWithCmark(text, true, prefix);
+}
+
+std::size_t markupCharacters(std::string_view text) {
+  static constexpr std::string_view kMarkup = "!\"&')*+-.:<>@[\\]_`|~\r\n";
+  static const std::array<bool, 256> isMarkup = [] {
+    std::array<bool, 256> table{};
+    for (const char c : kMarkup) table[static_cast<unsigned char>(c)] = true;
+    return table;
+  }();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // A CR LF is one line end: its LF counts, its CR not.
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (isMarkup[static_cast<unsigned char>(text[i])]) ++count;
+  }
+  return count;
 }
 
 std::string_view nodeTypeName(cmark_node* node) {

@@ -96,13 +96,15 @@ std::string unescape(const std::string& field) {
   return text;
 }
 
-// Names with a tab, line ends, an escape character or a backslash still give
-// one line of five fields per block, and each name reads back exactly.
+// Names with a tab, line ends, an escape or delete character or a backslash
+// still give one line of five fields per block, and each name reads back
+// exactly.
 TEST(BlockListing, EscapesDocumentNamesSoEveryBlockKeepsOneLine) {
   const testing::TemporaryDirectory dir;
   const std::vector<std::string> names{
       "tab\there.md",      "line\nfeed.md",  "carriage\rreturn.md",
-      "escape\x1b[31m.md", "back\\slash.md", "plain.md"};
+      "escape\x1b[31m.md", "back\\slash.md", "delete\x7f.md",
+      "plain.md"};
   std::set<std::string> paths;
   for (const std::string& name : names) {
     paths.insert(dir.write("docs/" + name, "# Title\n\nA paragraph.\n"));
@@ -116,7 +118,7 @@ TEST(BlockListing, EscapesDocumentNamesSoEveryBlockKeepsOneLine) {
   for (std::size_t i = 1; i < output.size(); ++i) {
     const std::string& line = output[i];
     EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
-    EXPECT_EQ(line.find_first_of("\r\x1b"), std::string::npos) << line;
+    EXPECT_EQ(line.find_first_of("\r\x1b\x7f"), std::string::npos) << line;
     listed.insert(unescape(line.substr(0, line.find('\t'))));
   }
   EXPECT_EQ(listed, paths);
