@@ -8,7 +8,6 @@
 #include <cctype>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,22 +20,24 @@ struct ParserDeleter {
   void operator()(cmark_parser* parser) const { cmark_parser_free(parser); }
 };
 
-// Registration fills a process-wide list without a lock: once, before any
-// parser looks an extension up.
-void ensureExtensionsRegistered() {
-  static std::once_flag registered;
-  std::call_once(registered, cmark_gfm_core_extensions_ensure_registered);
+// cmark-gfm's table extension. Registration fills a process-wide list
+// without a lock, so it is done once, and the extension looked up once,
+// before any parser uses it; every later parse only reads the pointer.
+cmark_syntax_extension* tableExtension() {
+  static cmark_syntax_extension* const table = [] {
+    cmark_gfm_core_extensions_ensure_registered();
+    return cmark_find_syntax_extension("table");
+  }();
+  return table;
 }
 
 ParsedMarkdown parseWithCmark(std::string_view text, bool tables,
                               std::string_view prefix = {}) {
-  ensureExtensionsRegistered();
+  cmark_syntax_extension* table = tables ? tableExtension() : nullptr;
   const std::unique_ptr<cmark_parser, ParserDeleter> parser(
       cmark_parser_new(CMARK_OPT_VALIDATE_UTF8));
-  if (tables) {
-    if (cmark_syntax_extension* table = cmark_find_syntax_extension("table")) {
-      cmark_parser_attach_syntax_extension(parser.get(), table);
-    }
+  if (table != nullptr) {
+    cmark_parser_attach_syntax_extension(parser.get(), table);
   }
   if (!prefix.empty()) {
     cmark_parser_feed(parser.get(), prefix.data(), prefix.size());
