@@ -400,7 +400,7 @@ std::string markupText(std::size_t markup) {
 
 Document loadDocument(const std::string& path, const DocumentLimits& limits) {
   Document document{path, {}};
-  {
+  {  // the text is dropped once its blocks hold their lines
     const std::string text = loadMarkdownFile(path, limits);
     const std::size_t markup = extractionMarkup(text);
     if (markup > limits.maxMarkup) {
@@ -410,11 +410,9 @@ Document loadDocument(const std::string& path, const DocumentLimits& limits) {
     document.blocks = extractBlocks(text);
   }
   for (const Block& block : document.blocks) {
-    const std::string where = "the " +
-                              std::string(block.tableRow ? "table" : "block") +
-                              " at line " + std::to_string(block.firstLine);
     if (block.tableRow && block.tableColumns > limits.maxTableColumns) {
-      fail(path, where + " has " + std::to_string(block.tableColumns) +
+      fail(path, "the table at line " + std::to_string(block.firstLine) +
+                     " has " + std::to_string(block.tableColumns) +
                      " columns, more than the limit of " +
                      std::to_string(limits.maxTableColumns) +
                      " (--max-table-columns)");
