@@ -62,7 +62,7 @@ const char* const kUsage =
     "                       (default 65536): line ends and the characters\n"
     "                       ! \" & ' ) * + - . : < > @ [ \\ ] _ ` | ~, each of\n"
     "                       which may cost the parsers 1 KiB; one block may\n"
-    "                       hold an eighth of them\n"
+    "                       hold an eighth of them (a code or HTML block any)\n"
     "Every document is loaded before anything is laid out. A document that\n"
     "cannot be read, starts with the byte order mark of an encoding other\n"
     "than UTF-8 (UTF-8's own is dropped) or passes a limit refuses the whole\n"

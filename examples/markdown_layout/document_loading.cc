@@ -379,7 +379,11 @@ namespace {
 // The markup characters the layout of `block` parses: its definitions and
 // its source, and for a table row the header and delimiter row it is
 // measured under (at most three for each of its cells, and their line ends).
+// None for a code or HTML block, which parses to one node whatever it holds.
 std::size_t layoutMarkup(const Block& block) {
+  if (block.kind == BlockKind::kCode || block.kind == BlockKind::kHtml) {
+    return 0;
+  }
   std::size_t markup =
       markupCharacters(block.definitions) + markupCharacters(block.source);
   if (block.tableRow) {

@@ -34,7 +34,8 @@ struct DocumentLimits {
   // Markup characters (see markupCharacters()) the parsers may read for one
   // document, each of which may cost them up to kParserBytesPerMarkup
   // bytes (--max-markup); one block, laid out on each thread, may hold an
-  // eighth of them. Counted before the document, or the block, is parsed.
+  // eighth of them (a code or HTML block, one node, any number). Counted
+  // before the document, or the block, is parsed.
   std::size_t maxMarkup = 65536;
 };
 

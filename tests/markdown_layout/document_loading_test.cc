@@ -442,6 +442,8 @@ TEST(LoadDocument, RefusesMarkupPastItsLimits) {
       {"one more in the document", blocks + ".", "161 markup " + ofADocument},
       {"one more in a block", block + "[\n",
        "the block at line 1 holds 21 markup " + ofABlock},
+      {"a code block, one node whatever it holds",
+       "```\n" + block + block + "\n```\n", ""},
       // Laid out under a header and a delimiter row of its own: its 4
       // pipes, 3 for each of the 6 pipes those rows may have, 2 line ends.
       {"a table row", "a|b\n-|-\n|a|b|c|\n",
