@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -99,11 +100,11 @@ TEST(BlockListing, MatchesTheCommittedListingOfDefaultDocuments) {
     std::ifstream document(directory + name, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(document)),
                             std::istreambuf_iterator<char>());
-    char actual[9];
-    std::snprintf(actual, sizeof actual, "%08lx",
+    std::array<char, 9> actual{};
+    std::snprintf(actual.data(), actual.size(), "%08lx",
                   ::crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()),
                           static_cast<uInt>(bytes.size())));
-    if (!document || bytes.size() != size || crc != actual) {
+    if (!document || bytes.size() != size || crc != actual.data()) {
       GTEST_SKIP() << directory << name
                    << " is missing or not the file the listing was made "
                       "from (./scripts/install-deps.sh installs docker-doc)";

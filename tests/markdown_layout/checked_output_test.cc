@@ -41,7 +41,7 @@ struct Case {
   Outcome outcome = kThrewOther;
   try {
     watchStandardOutput();
-    const std::string block(4 * BUFSIZ, 'x');
+    const std::string block(std::size_t{4} * BUFSIZ, 'x');
     std::fwrite(block.data(), 1, block.size(), stdout);
     std::cout << block;
     ::dup2(c.failsAtEnd ? full : null, STDOUT_FILENO);

@@ -337,7 +337,7 @@ TEST(MarkdownLayoutProgram, ReportsEveryLostWriteToStandardOutput) {
 rlim_t memoryBound(std::size_t documentBytes) {
   constexpr rlim_t kMiB = rlim_t{1} << 20;
   return 10 * kMiB + (2 + 2 + 4 + 5) * rlim_t{documentBytes} +
-         1024 * (65536 + 8192);
+         rlim_t{1024} * (65536 + 8192);
 }
 
 // The inputs that took hundreds of megabytes of the parsers (or made
