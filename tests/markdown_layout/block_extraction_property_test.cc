@@ -2,9 +2,11 @@
 // parser's own positions get wrong, in random order, with random blank lines
 // and line ends, and each piece that a block closes on its last line (an ATX
 // or setext heading, a closed fence, a thematic break, a one-line HTML
-// comment) followed either by blank lines or directly by the next piece,
-// as the grammar allows (a paragraph right after such a block, even one a
-// table then takes its header row from, is a paragraph of its own). Each
+// comment), and each that ends in a paragraph when the next opens a block
+// that interrupts one, followed either by blank lines or directly by the
+// next piece, as the grammar allows (a paragraph right after such a block,
+// even one a table then takes its header row from, is a paragraph of its
+// own). Each
 // piece knows its blocks, their kinds and true lines; every listing must be
 // those blocks: the same kinds on the same lines, in order, disjoint, and
 // every other line (blank lines, link reference definitions, a table's
@@ -84,6 +86,26 @@ const std::vector<Piece>& pieces() {
   return all;
 }
 
+// The piece's last line is a line of a paragraph at the top level: the
+// next line continues it unless it opens a block that interrupts one.
+bool endsInAParagraph(const Piece& piece) {
+  return !piece.blocks.empty() && piece.blocks.back().kind == kParagraph &&
+         piece.blocks.back().last + 1 == static_cast<int>(piece.lines.size());
+}
+
+// `line` opens a block that may interrupt a paragraph: an ATX heading, a
+// quote, a bullet item or an ordered one numbered 1, a fence, a thematic
+// break, an HTML block of the kinds that may, or a table header row whose
+// delimiter row follows (the table then takes it as its header).
+bool interruptsAParagraph(const std::string& line) {
+  for (const char* start :
+       {"#", ">", "- ", "1. ", "```", "***", "<div>", "<!--", "<script>",
+        "| h |"}) {
+    if (line.starts_with(start)) return true;
+  }
+  return false;
+}
+
 const Piece kUnclosedLast = {
     {"> ```", "foo", "```", "inside the fence"},
     {{kQuote, 0, 0}, {kParagraph, 1, 1}, {kCode, 2, 3}}};
@@ -108,16 +130,21 @@ Generated generate(std::mt19937& random) {
     }
   };
   const std::size_t count = 1 + random() % 6;
-  bool closed = false;  // the piece before is closed
+  const Piece* before = nullptr;
   for (std::size_t i = 0; i < count; ++i) {
-    if ((i > 0 && !(closed && random() % 2 == 0)) || random() % 2 == 0) {
+    const Piece& piece = pieces()[random() % pieces().size()];
+    const bool mayFollowDirectly =
+        before != nullptr &&
+        (before->closed || (endsInAParagraph(*before) &&
+                            interruptsAParagraph(piece.lines.front())));
+    if (!(mayFollowDirectly && random() % 2 == 0) &&
+        (before != nullptr || random() % 2 == 0)) {
       for (std::size_t b = 1 + random() % 2; b > 0; --b) {
         lines.emplace_back(random() % 3 == 0 ? "  " : "");
       }
     }
-    const Piece& piece = pieces()[random() % pieces().size()];
     addPiece(piece);
-    closed = piece.closed;
+    before = &piece;
   }
   const bool unclosed = random() % 4 == 0;
   if (unclosed) {
