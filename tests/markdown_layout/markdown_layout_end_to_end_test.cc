@@ -329,6 +329,15 @@ TEST(MarkdownLayoutProgram, ReportsEveryLostWriteToStandardOutput) {
   }
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderASanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kUnderASanitizer =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool kUnderASanitizer = false;
+#endif
+
 // What the program may hold at once (README, "Markdown layout example"),
 // for --blocks (one thread) with the default --max-markup: about 10 MB +
 // 2 x the documents + 2 x the largest + (4 + 5) x the largest block + 1 KiB
@@ -374,11 +383,7 @@ TEST(MarkdownLayoutProgram, StaysWithinItsMemoryBoundOrRefusesFirst) {
       {"wide table at the limits", table + repeat(row, 320), nullptr},
       {"emphasis at the limits", blocks(repeat("*a_ ", 4050)), nullptr},
   };
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  constexpr bool kLimited = false;
-#else
-  constexpr bool kLimited = true;
-#endif
+  constexpr bool kLimited = !kUnderASanitizer;
   const TemporaryDirectory dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
