@@ -97,16 +97,20 @@ class Extractor {
   void addTopLevel(cmark_node* node) {
     std::vector<cmark_node*> nodes;
     for (; node != nullptr; node = cmark_node_next(node)) nodes.push_back(node);
+    std::vector<int> opening(nodes.size(), 0);
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      opening[i] = openingLine(nodes[i],
+                               i + 1 < nodes.size() ? nodes[i + 1] : nullptr);
+    }
     for (std::size_t i = 0; i < nodes.size(); ++i) {
       int bound = lineCount();
       for (std::size_t j = i + 1; j < nodes.size(); ++j) {
-        const int opening = openingLine(nodes[j]);
-        if (opening >= 1) {
-          bound = opening - 1;
+        if (opening[j] >= 1) {
+          bound = opening[j] - 1;
           break;
         }
       }
-      addNode(nodes[i], bound);
+      addNode(nodes[i], opening[i], bound);
     }
   }
 
@@ -170,6 +174,22 @@ class Extractor {
     return std::max(countLines(content != nullptr ? content : ""), 1);
   }
 
+  // The lines a paragraph draws. The paragraph a table took its header row
+  // from has no position and keeps the link reference definitions at its
+  // start in its text; parsed alone, that text loses them. 0 if it is
+  // nothing but definitions.
+  [[nodiscard]] int paragraphLines(cmark_node* paragraph) const {
+    if (startLine(paragraph) >= 1) return contentLines(paragraph);
+    const char* content = cmark_node_get_string_content(paragraph);
+    const ParsedMarkdown alone =
+        parseBlockStructure(content != nullptr ? content : "");
+    cmark_node* first = cmark_node_first_child(alone.get());
+    return first != nullptr &&
+                   cmark_node_get_type(first) == CMARK_NODE_PARAGRAPH
+               ? contentLines(first)
+               : 0;
+  }
+
   // A node's line in the document, 0 where the parser gave none.
   [[nodiscard]] int documentLine(int parserLine) const {
     return parserLine > lineOffset_ ? parserLine - lineOffset_ : 0;
@@ -182,10 +202,20 @@ class Extractor {
   }
 
   // The line a top-level node opens on: no later than its first line, and
-  // after every line of the blocks before it. 0 for the paragraph a table
-  // was cut from, which has no position.
-  [[nodiscard]] int openingLine(cmark_node* node) const {
-    return isTable(node) ? tableHeaderLine(node) : startLine(node);
+  // after every line of the blocks before it; 0 if unknown. The paragraph
+  // a table took its header row from has lost its position (and the block
+  // before it may end too late): its lines are the ones right above that
+  // header row, as many as its text has.
+  [[nodiscard]] int openingLine(cmark_node* node, cmark_node* next) const {
+    if (isTable(node)) return tableHeaderLine(node);
+    const int start = startLine(node);
+    if (start >= 1 || cmark_node_get_type(node) != CMARK_NODE_PARAGRAPH ||
+        next == nullptr || !isTable(next)) {
+      return start;
+    }
+    const int lines = paragraphLines(node);
+    const int first = tableHeaderLine(next) - lines;
+    return lines >= 1 && first >= 1 ? first : 0;
   }
 
   // The table's header row is on the line above its delimiter row, which
@@ -212,9 +242,29 @@ class Extractor {
             line[after] == '\t');
   }
 
-  // Adds the block or blocks of one top-level node, which ends on line
-  // `bound` at the latest.
-  void addNode(cmark_node* node, int bound) {
+  // The first setext heading underline in lines [first, last]: up to three
+  // spaces, a run of '=' or of '-', then spaces or tabs only. The parser
+  // may end the heading a line after it. `last` if there is none.
+  [[nodiscard]] int setextUnderline(int first, int last) const {
+    for (int number = first; number < last; ++number) {
+      const std::string_view text = line(number);
+      const std::size_t mark = text.find_first_not_of(' ');
+      if (mark == std::string_view::npos || mark > 3 ||
+          (text[mark] != '=' && text[mark] != '-')) {
+        continue;
+      }
+      const std::size_t after = text.find_first_not_of(text[mark], mark);
+      if (after == std::string_view::npos ||
+          text.find_first_not_of(" \t", after) == std::string_view::npos) {
+        return number;
+      }
+    }
+    return last;
+  }
+
+  // Adds the block or blocks of one top-level node, which opens on line
+  // `opening` (0 if unknown) and ends on line `bound` at the latest.
+  void addNode(cmark_node* node, int opening, int bound) {
     const int floor = blocks_.empty() ? 0 : blocks_.back().lastLine;
     if (cmark_node_get_type(node) == CMARK_NODE_LIST) {
       for (cmark_node* item = cmark_node_first_child(node); item != nullptr;
@@ -230,7 +280,7 @@ class Extractor {
       addTable(node);
       return;
     }
-    const int start = startLine(node);
+    const int start = opening >= 1 ? opening : startLine(node);
     int first = start;
     int last = std::min(endLine(node), bound);
     switch (cmark_node_get_type(node)) {
@@ -241,15 +291,18 @@ class Extractor {
         // The definitions the parser took from the paragraph's start are
         // lines of no block; a paragraph a table was cut from has lost its
         // position and ends above the table's header row.
-        if (start < 1) last = bound;
+        if (startLine(node) < 1) {
+          if (opening < 1) return;  // nothing but definitions
+          last = bound;
+        }
         last = trimBlankLines(std::max(start, floor + 1), last);
-        first = last - contentLines(node) + 1;
+        first = last - paragraphLines(node) + 1;
         break;
       case CMARK_NODE_HEADING:
         if (isAtxHeadingLine(line(start))) {
           last = start;
         } else {  // setext: the text's lines, then the underline
-          last = trimBlankLines(start, last);
+          last = setextUnderline(start, trimBlankLines(start, last));
           first = last - contentLines(node);
         }
         break;
@@ -389,29 +442,52 @@ std::string_view blockKindName(BlockKind kind) {
   return "other";
 }
 
+namespace {
+
 // Which labels the document defines is learnt from the parser itself: each
 // text that could be a label is put before the document as a paragraph of
 // its own, "[text]", followed by a blank line, and becomes a link exactly
-// when the document defines it. The document is parsed once, with them.
-std::vector<Block> extractBlocks(std::string_view document) {
-  if (document.starts_with(kByteOrderMark)) {
-    document.remove_prefix(kByteOrderMark.size());
-  }
-  std::vector<std::string> candidates;
+// when the document defines it. The document is parsed once, after them.
+struct LabelProbes {
+  std::vector<std::string> candidates;  // candidate i is on line 2 * i + 1
+  std::string text;                     // what goes before the document
+};
+
+LabelProbes labelProbes(std::string_view document) {
+  LabelProbes probes;
   std::set<std::string> seen;
   forEachLabelCandidate(document, [&](std::string_view label) {
     if (label.find_first_not_of(" \t") == std::string_view::npos) return;
-    if (seen.emplace(label).second) candidates.emplace_back(label);
+    if (seen.emplace(label).second) probes.candidates.emplace_back(label);
   });
-  std::string text;
-  for (const std::string& candidate : candidates) {
-    text += '[';
-    text += candidate;
-    text += "]\n\n";
+  for (const std::string& candidate : probes.candidates) {
+    probes.text += '[';
+    probes.text += candidate;
+    probes.text += "]\n\n";
   }
-  const int probeLines = static_cast<int>(2 * candidates.size());
-  text += document;
-  const ParsedMarkdown root = parseBlockStructure(text);
+  return probes;
+}
+
+std::string_view withoutByteOrderMark(std::string_view document) {
+  if (document.starts_with(kByteOrderMark)) {
+    document.remove_prefix(kByteOrderMark.size());
+  }
+  return document;
+}
+
+}  // namespace
+
+std::size_t extractionMarkup(std::string_view document) {
+  document = withoutByteOrderMark(document);
+  return markupCharacters(labelProbes(document).text) +
+         markupCharacters(document);
+}
+
+std::vector<Block> extractBlocks(std::string_view document) {
+  document = withoutByteOrderMark(document);
+  const LabelProbes probes = labelProbes(document);
+  const int probeLines = static_cast<int>(2 * probes.candidates.size());
+  const ParsedMarkdown root = parseBlockStructure(document, probes.text);
 
   std::set<std::string> defined;
   cmark_node* node = cmark_node_first_child(root.get());
@@ -422,7 +498,7 @@ std::vector<Block> extractBlocks(std::string_view document) {
     cmark_node* link = cmark_node_first_child(node);
     if (line % 2 == 1 && link != nullptr && cmark_node_next(link) == nullptr &&
         cmark_node_get_type(link) == CMARK_NODE_LINK) {
-      defined.insert(candidates[static_cast<std::size_t>(line / 2)]);
+      defined.insert(probes.candidates[static_cast<std::size_t>(line / 2)]);
     }
   }
   Extractor extractor(document, std::move(defined), probeLines);

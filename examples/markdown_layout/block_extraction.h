@@ -65,11 +65,21 @@ struct Block {
 // at the latest on the line before the next one opens (a setext heading, or
 // a fence that a lazy line closes in a quote or list item, is closed only
 // by the next line), a heading or paragraph starts after the reference
-// definitions the parser took from its start, and HTML blocks and indented
-// code end where their literal does.
+// definitions the parser took from its start, HTML blocks and indented
+// code end where their literal does, and the paragraph a table took its
+// header row from (which the parser leaves without a position, keeping the
+// definitions at its start in its text, and after which the block before
+// it may end too late) holds the lines right above that row that its text
+// has without those definitions.
 //
 // Never fails; an empty document has no blocks. Thread-safe, without a lock.
 std::vector<Block> extractBlocks(std::string_view document);
+
+// The markup characters (see markupCharacters()) of what extractBlocks()
+// parses for `document`: the document, and before it a short paragraph for
+// each text in brackets, to learn which link labels the document defines.
+// Linear in the document's size; parses nothing.
+std::size_t extractionMarkup(std::string_view document);
 
 }  // namespace morvane::vesk::markdown_layout
 

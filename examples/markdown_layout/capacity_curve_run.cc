@@ -306,6 +306,7 @@ int runCapacityCurve(const CommandLine& line,
     printCapacityCurve(out, table);
   }
   out.flush();
+  if (line.capacityCurveSvg.empty()) return 0;  // no picture asked for
   if (searchPath == nullptr) {
     // The program never changes its environment, so reading it is safe.
     searchPath = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)

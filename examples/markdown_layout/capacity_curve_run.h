@@ -79,10 +79,11 @@ std::string findProgram(std::string_view name, std::string_view searchPath);
 std::string runGnuplot(const std::string& gnuplot, const std::string& script);
 
 // The whole --capacity-curve run: records the session, prints the table
-// (line.tsv: the tab-separated lines) on `out`, then draws it at
-// line.capacityCurveSvg with the gnuplot found on `searchPath` (the PATH
-// environment variable when null). Without gnuplot it says so on `err` and
-// draws nothing. Returns the exit status: 1 when gnuplot failed, else 0.
+// (line.tsv: the tab-separated lines) on `out`, then, only if
+// line.capacityCurveSvg names a file, draws it there with the gnuplot found
+// on `searchPath` (the PATH environment variable when null). Without
+// gnuplot it says so on `err` and draws nothing. Returns the exit status:
+// 1 when gnuplot failed, else 0.
 int runCapacityCurve(const CommandLine& line,
                      const std::vector<Document>& documents,
                      const std::vector<Frame>& frames,

@@ -7,9 +7,9 @@
 namespace morvane::vesk::markdown_layout {
 
 // Standard output carries the program's results, so a write that fails there
-// (a full disk, a closed descriptor, a reader that has gone away with SIGPIPE
-// ignored) must end the program with a message and a failure status, never
-// in success.
+// (a full disk, a closed descriptor, a reader that has gone away: the
+// program ignores SIGPIPE) must end the program with a message and a
+// failure status, never in success.
 //
 // The C library drops what it could not write and forgets why, so
 // watchStandardOutput() makes `stdout`, and std::cout through it, write

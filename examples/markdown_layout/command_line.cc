@@ -13,7 +13,8 @@ const char* const kUsage =
     "[--capacity-curve-svg PATH]]\n"
     "                       [--max-file-size BYTES] "
     "[--max-inflated-size BYTES]\n"
-    "                       [--max-table-columns N] [PATH...]\n"
+    "                       [--max-table-columns N] [--max-markup N] "
+    "[PATH...]\n"
     "  PATH       a markdown file, or a directory searched for *.md and "
     "*.md.gz\n"
     "             (default: /usr/share/doc/docker-doc); entries a directory\n"
@@ -48,15 +49,20 @@ const char* const kUsage =
     "             header entries, bytes, lookups, hits instead (bytes in "
     "bytes)\n"
     "  --capacity-curve-svg PATH\n"
-    "             where --capacity-curve draws the curve, with gnuplot when "
-    "it\n"
-    "             is installed (default capacity-curve.svg)\n"
+    "             with --capacity-curve: also draw the curve as an SVG file\n"
+    "             at PATH, with gnuplot (without this option no file is\n"
+    "             written)\n"
     "Limits of the documents (BYTES up to 1G):\n"
     "  --max-file-size      bytes of one file as stored, plain or compressed\n"
     "                       (default 16M)\n"
     "  --max-inflated-size  bytes a *.md.gz may inflate to; inflating stops\n"
     "                       there (default 16M)\n"
     "  --max-table-columns  columns of one table, 1 to 65535 (default 256)\n"
+    "  --max-markup         markup characters of one document, 8 to 1048576\n"
+    "                       (default 65536): line ends and the characters\n"
+    "                       ! \" & ' ) * + - . : < > @ [ \\ ] _ ` | ~, each of\n"
+    "                       which may cost the parsers 1 KiB; one block may\n"
+    "                       hold an eighth of them (a code or HTML block any)\n"
     "Every document is loaded before anything is laid out. A document that\n"
     "cannot be read, starts with the byte order mark of an encoding other\n"
     "than UTF-8 (UTF-8's own is dropped) or passes a limit refuses the whole\n"
@@ -71,6 +77,9 @@ namespace {
 // The largest BYTES value: a document the markdown parser can hold with room
 // to spare (it aborts the process past 1 GiB).
 constexpr std::uint64_t kMaxByteLimit = std::uint64_t{1} << 30;
+
+// The most markup characters of one document: 1 GiB of parser memory.
+constexpr std::uint64_t kMaxMarkup = std::uint64_t{1} << 20;
 
 // The cache's own limits: its budget must hold an entry of an empty key (two
 // copies of the 280-byte key record); at the largest entry limit the index's
@@ -196,6 +205,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     } else if (arg == "--max-inflated-size") {
       line.limits.maxInflatedBytes = parseNumber(value(), arg, 1, kMaxByteLimit,
                                                  true, "a size from 1 to 1G");
+    } else if (arg == "--max-markup") {
+      line.limits.maxMarkup = static_cast<std::size_t>(parseNumber(
+          value(), arg, 8, kMaxMarkup, false, "a number from 8 to 1048576"));
     } else if (arg == "--max-table-columns") {
       line.limits.maxTableColumns = static_cast<std::size_t>(parseNumber(
           value(), arg, 1, 65535, false, "a number from 1 to 65535"));

@@ -35,8 +35,10 @@ struct CommandLine {
   MeasurementCacheLimits cacheLimits;
   bool capacityCurve = false;  // print the hit rate at every cache size
   bool tsv = false;            // ... as tab-separated lines, for scripts
-  std::string capacityCurveSvg = "capacity-curve.svg";  // ... and draw it
-  std::vector<std::string> paths;                       // in the order given
+  // ... and draw it there (--capacity-curve-svg); empty: draw nothing, so
+  // that a run asked for text writes no file.
+  std::string capacityCurveSvg;
+  std::vector<std::string> paths;  // in the order given
 };
 
 // Parses argv[1..argc). Options and paths may be mixed; after "--" every

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <utility>
 
+#include "examples/markdown_layout/markdown_parsing.h"
+
 namespace morvane::vesk::markdown_layout {
 namespace {
 
@@ -372,8 +374,45 @@ std::string loadMarkdownFile(const std::string& path,
   return text;
 }
 
+namespace {
+
+// The markup characters the layout of `block` parses: its definitions and
+// its source, and for a table row the header and delimiter row it is
+// measured under (at most three for each of its cells, and their line ends).
+// None for a code or HTML block, which parses to one node whatever it holds.
+std::size_t layoutMarkup(const Block& block) {
+  if (block.kind == BlockKind::kCode || block.kind == BlockKind::kHtml) {
+    return 0;
+  }
+  std::size_t markup =
+      markupCharacters(block.definitions) + markupCharacters(block.source);
+  if (block.tableRow) {
+    const auto pipes = static_cast<std::size_t>(
+        std::count(block.source.begin(), block.source.end(), '|'));
+    markup += 3 * (pipes + 2) + 2;
+  }
+  return markup;
+}
+
+std::string markupText(std::size_t markup) {
+  return std::to_string(markup) +
+         " markup characters (line ends and the ASCII punctuation that can "
+         "open a node)";
+}
+
+}  // namespace
+
 Document loadDocument(const std::string& path, const DocumentLimits& limits) {
-  Document document{path, extractBlocks(loadMarkdownFile(path, limits))};
+  Document document{path, {}};
+  {  // the text is dropped once its blocks hold their lines
+    const std::string text = loadMarkdownFile(path, limits);
+    const std::size_t markup = extractionMarkup(text);
+    if (markup > limits.maxMarkup) {
+      fail(path, markupText(markup) + ", more than the limit of " +
+                     std::to_string(limits.maxMarkup) + " (--max-markup)");
+    }
+    document.blocks = extractBlocks(text);
+  }
   for (const Block& block : document.blocks) {
     if (block.tableRow && block.tableColumns > limits.maxTableColumns) {
       fail(path, "the table at line " + std::to_string(block.firstLine) +
@@ -381,6 +420,14 @@ Document loadDocument(const std::string& path, const DocumentLimits& limits) {
                      " columns, more than the limit of " +
                      std::to_string(limits.maxTableColumns) +
                      " (--max-table-columns)");
+    }
+    const std::size_t markup = layoutMarkup(block);
+    if (markup > maxBlockMarkup(limits)) {
+      fail(path, "the block at line " + std::to_string(block.firstLine) +
+                     " holds " + markupText(markup) +
+                     ", more than the limit of " +
+                     std::to_string(maxBlockMarkup(limits)) +
+                     " for one block (an eighth of --max-markup)");
     }
   }
   return document;

@@ -31,7 +31,18 @@ struct DocumentLimits {
   // this (plus one byte, to see that it is passed) is ever held.
   std::uint64_t maxInflatedBytes = std::uint64_t{16} << 20;
   std::size_t maxTableColumns = 256;  // --max-table-columns
+  // Markup characters (see markupCharacters()) the parsers may read for one
+  // document, each of which may cost them up to kParserBytesPerMarkup
+  // bytes (--max-markup); one block, laid out on each thread, may hold an
+  // eighth of them (a code or HTML block, one node, any number). Counted
+  // before the document, or the block, is parsed.
+  std::size_t maxMarkup = 65536;
 };
+
+// The most markup characters one block may hold under `limits`.
+inline std::size_t maxBlockMarkup(const DocumentLimits& limits) {
+  return limits.maxMarkup / 8;
+}
 
 // A path and why it was skipped or refused; printed as "path: reason".
 struct PathReason {
@@ -82,8 +93,11 @@ MarkdownFiles findMarkdownFiles(const std::vector<std::string>& paths);
 std::string loadMarkdownFile(const std::string& path,
                              const DocumentLimits& limits);
 
-// loadMarkdownFile(), then the blocks; throws InputError also for a table
-// with more than limits.maxTableColumns columns. Thread-safe.
+// loadMarkdownFile(), then the blocks; throws InputError also, before any
+// parsing, for a document whose parse reads more than limits.maxMarkup
+// markup characters, and, before any layout, for a block whose layout reads
+// more than maxBlockMarkup(limits) or a table with more than
+// limits.maxTableColumns columns. Thread-safe.
 Document loadDocument(const std::string& path, const DocumentLimits& limits);
 
 struct LoadedDocuments {

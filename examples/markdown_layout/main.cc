@@ -6,6 +6,7 @@
 // the documents, plan the viewer session, replay it without and through the
 // cache, report.
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -189,6 +190,10 @@ int run(const CommandLine& line) {
 int main(int argc, char** argv) {
   using namespace morvane::vesk::markdown_layout;
   try {
+    // A reader that goes away (`| head -c1`) is a failed write like any
+    // other: reported as "write error: Broken pipe" with status 1, not a
+    // silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     watchStandardOutput();
     const CommandLine line = parseCommandLine(argc, argv);
     if (line.help) {

@@ -4,10 +4,10 @@
 #include <md4c.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,21 +20,27 @@ struct ParserDeleter {
   void operator()(cmark_parser* parser) const { cmark_parser_free(parser); }
 };
 
-// Registration fills a process-wide list without a lock: once, before any
-// parser looks an extension up.
-void ensureExtensionsRegistered() {
-  static std::once_flag registered;
-  std::call_once(registered, cmark_gfm_core_extensions_ensure_registered);
+// cmark-gfm's table extension. Registration fills a process-wide list
+// without a lock, so it is done once, and the extension looked up once,
+// before any parser uses it; every later parse only reads the pointer.
+cmark_syntax_extension* tableExtension() {
+  static cmark_syntax_extension* const table = [] {
+    cmark_gfm_core_extensions_ensure_registered();
+    return cmark_find_syntax_extension("table");
+  }();
+  return table;
 }
 
-ParsedMarkdown parseWithCmark(std::string_view text, bool tables) {
-  ensureExtensionsRegistered();
+ParsedMarkdown parseWithCmark(std::string_view text, bool tables,
+                              std::string_view prefix = {}) {
+  cmark_syntax_extension* table = tables ? tableExtension() : nullptr;
   const std::unique_ptr<cmark_parser, ParserDeleter> parser(
       cmark_parser_new(CMARK_OPT_VALIDATE_UTF8));
-  if (tables) {
-    if (cmark_syntax_extension* table = cmark_find_syntax_extension("table")) {
-      cmark_parser_attach_syntax_extension(parser.get(), table);
-    }
+  if (table != nullptr) {
+    cmark_parser_attach_syntax_extension(parser.get(), table);
+  }
+  if (!prefix.empty()) {
+    cmark_parser_feed(parser.get(), prefix.data(), prefix.size());
   }
   cmark_parser_feed(parser.get(), text.data(), text.size());
   return ParsedMarkdown(cmark_parser_finish(parser.get()));
@@ -381,8 +387,25 @@ ParsedMarkdown parseMarkdown(std::string_view text, bool github) {
   return root;
 }
 
-ParsedMarkdown parseBlockStructure(std::string_view text) {
-  return parseWithCmark(text, true);
+ParsedMarkdown parseBlockStructure(std::string_view text,
+                                   std::string_view prefix) {
+  return parseWithCmark(text, true, prefix);
+}
+
+std::size_t markupCharacters(std::string_view text) {
+  static constexpr std::string_view kMarkup = "!\"&')*+-.:<>@[\\]_`|~\r\n";
+  static const std::array<bool, 256> isMarkup = [] {
+    std::array<bool, 256> table{};
+    for (const char c : kMarkup) table[static_cast<unsigned char>(c)] = true;
+    return table;
+  }();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // A CR LF is one line end: its LF counts, its CR not.
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (isMarkup[static_cast<unsigned char>(text[i])]) ++count;
+  }
+  return count;
 }
 
 std::string_view nodeTypeName(cmark_node* node) {

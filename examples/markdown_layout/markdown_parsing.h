@@ -45,10 +45,24 @@ using ParsedMarkdown = std::unique_ptr<cmark_node, NodeTreeDeleter>;
 // it). Only positions of blocks are the parser's.
 ParsedMarkdown parseMarkdown(std::string_view text, bool github);
 
-// Parses `text` with cmark-gfm and its table extension only, with the
-// parser's line numbers: the blocks parseMarkdown() lays out, without
-// strikethrough and autolinks, which change no block's extent.
-ParsedMarkdown parseBlockStructure(std::string_view text);
+// Parses `prefix` then `text` with cmark-gfm and its table extension only,
+// as one text, with the parser's line numbers: the blocks parseMarkdown()
+// lays out, without strikethrough and autolinks, which change no block's
+// extent.
+ParsedMarkdown parseBlockStructure(std::string_view text,
+                                   std::string_view prefix = {});
+
+// What parsing costs in memory beyond a few bytes a byte: a node, a
+// delimiter, a bracket or a mark, each at most kParserBytesPerMarkup bytes
+// in cmark-gfm or md4c however the text reads, is only ever built for a
+// line end or one of the ASCII characters ! " & ' ) * + - . : < > @ [ \ ]
+// _ ` | ~ (measured: a nested list item for each "- ", a text node and a
+// bracket for each '[', a text node for each '.', a softbreak and a text
+// node for each line end, md4c's marks). The number of those in `text`
+// (CR LF counts once): counted before parsing, so that a text the parsers
+// could not hold within a limit is refused without parsing it.
+std::size_t markupCharacters(std::string_view text);
+inline constexpr std::size_t kParserBytesPerMarkup = 1024;
 
 // The type name cmark-gfm gives `node` ("table", "table_row", ...): the only
 // way to recognise extension nodes through the installed headers.

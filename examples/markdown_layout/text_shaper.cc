@@ -112,27 +112,6 @@ hb_segment_properties_t segmentProperties(std::string_view text) {
   return properties;
 }
 
-// Where the piece of `text` that starts at `start` ends: all of it when it
-// fits in `maxBytes`; else after its last space; else before its last
-// character that attaches to none (never inside a UTF-8 sequence, nor
-// between a character and what attaches to it).
-std::size_t pieceEnd(std::string_view text, std::size_t start,
-                     std::size_t maxBytes) {
-  if (text.size() - start <= maxBytes) return text.size();
-  const std::size_t limit = start + maxBytes;
-  // Searched within the piece only: text before it was searched already.
-  const std::size_t space = text.substr(start, maxBytes).rfind(' ');
-  if (space != std::string_view::npos) return start + space + 1;
-  for (std::size_t cut = limit; cut > start + 1; --cut) {
-    if ((static_cast<unsigned char>(text[cut]) & 0xC0U) != 0x80U &&
-        !attaches(decodeUtf8(text.substr(cut)).codePoint)) {
-      return cut;
-    }
-  }
-  return limit;  // no character to cut before: cannot happen once stacks
-                 // are capped, since a piece is longer than any stack
-}
-
 // Collects clusters into a vector.
 class AppendingSink final : public ClusterSink {
  public:
@@ -260,7 +239,7 @@ void TextShaper::shape(std::string_view text, const std::string& fontFile,
   const hb_feature_t kern{HB_TAG('k', 'e', 'r', 'n'), kerning ? 1U : 0U,
                           HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};
   for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = pieceEnd(text, start, kMaxPieceBytes);
+    const std::size_t end = shapingPieceEnd(text, start, kMaxPieceBytes);
     hb_buffer_clear_contents(buffer_);
     hb_buffer_add_utf8(buffer_, text.data(), static_cast<int>(text.size()),
                        static_cast<unsigned int>(start),
@@ -301,6 +280,23 @@ void TextShaper::shape(std::string_view text, const std::string& fontFile,
                        std::vector<Cluster>& out) {
   AppendingSink sink(out);
   shape(text, fontFile, pixelSize, lineSpacing, kerning, sink);
+}
+
+std::size_t shapingPieceEnd(std::string_view text, std::size_t start,
+                            std::size_t maxBytes) {
+  if (text.size() - start <= maxBytes) return text.size();
+  const std::size_t limit = start + maxBytes;
+  // Searched within the piece only: text before it was searched already.
+  const std::size_t space = text.substr(start, maxBytes).rfind(' ');
+  if (space != std::string_view::npos) return start + space + 1;
+  for (std::size_t cut = limit; cut > start + 1; --cut) {
+    if ((static_cast<unsigned char>(text[cut]) & 0xC0U) != 0x80U &&
+        !attaches(decodeUtf8(text.substr(cut)).codePoint)) {
+      return cut;
+    }
+  }
+  return limit;  // no character to cut before: cannot happen once stacks
+                 // are capped, since a piece is longer than any stack
 }
 
 }  // namespace morvane::vesk::markdown_layout

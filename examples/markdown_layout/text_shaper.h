@@ -97,6 +97,14 @@ class TextShaper {
   ShapingWork work_;
 };
 
+// Where the piece of `text` that starts at `start` ends when the text is
+// shaped in pieces of at most `maxBytes`: all of it when it fits; else
+// after the piece's last space; else before its last character that
+// attaches to none (never inside a UTF-8 sequence, nor between a character
+// and what attaches to it). Always past `start` when text remains.
+std::size_t shapingPieceEnd(std::string_view text, std::size_t start,
+                            std::size_t maxBytes);
+
 }  // namespace morvane::vesk::markdown_layout
 
 #endif  // VESK_EXAMPLES_MARKDOWN_LAYOUT_TEXT_SHAPER_H_

@@ -1,8 +1,14 @@
 // Block extraction over generated documents: the shapes whose blocks a
 // parser's own positions get wrong, in random order, with random blank lines
-// and line ends. Each piece of a document knows its blocks and which of its
-// lines draw something; every listing must be those blocks: in order,
-// disjoint, inside the document, and every drawn line in exactly one block,
+// and line ends, and each piece that a block closes on its last line (an ATX
+// or setext heading, a closed fence, a thematic break, a one-line HTML
+// comment), and each that ends in a paragraph when the next opens a block
+// that interrupts one, followed either by blank lines or directly by the
+// next piece, as the grammar allows (a paragraph right after such a block,
+// even one a table then takes its header row from, is a paragraph of its
+// own). Each
+// piece knows its blocks, their kinds and true lines; every listing must be
+// those blocks: the same kinds on the same lines, in order, disjoint, and
 // every other line (blank lines, link reference definitions, a table's
 // delimiter row) in none.
 
@@ -29,6 +35,9 @@ struct PieceBlock {
 struct Piece {
   std::vector<std::string> lines;
   std::vector<PieceBlock> blocks;  // lines of no block draw nothing
+  // Its last line closes its last block, so the next piece may start on
+  // the next line.
+  bool closed = false;
 };
 
 // Pieces that end every open block when a blank line follows them. The last
@@ -42,8 +51,16 @@ const std::vector<Piece>& pieces() {
       {{"[ref]: /url", "Heading", "---", "text"},
        {{kHeading, 1, 2}, {kParagraph, 3, 3}}},
       {{"[ref]: /url \"title\"", "[other]: /o", "Setext", "==="},
-       {{kHeading, 2, 3}}},
-      {{"[ref]: /url", "# ATX"}, {{kHeading, 1, 1}}},
+       {{kHeading, 2, 3}},
+       true},
+      {{"[ref]: /url", "# ATX"}, {{kHeading, 1, 1}}, true},
+      {{"Title", "==="}, {{kHeading, 0, 1}}, true},
+      {{"## Title ##"}, {{kHeading, 0, 0}}, true},
+      {{"<!-- one line -->"}, {{kHtml, 0, 0}}, true},
+      {{"b", "|a|b|", "|-|-|"}, {{kParagraph, 0, 0}, {kTableHeaderRow, 1, 1}}},
+      {{"[d]: /d", "two", "lines", "| a | b |", "| - | - |", "| 1 | 2 |"},
+       {{kParagraph, 1, 2}, {kTableHeaderRow, 3, 3}, {kTableRow, 5, 5}}},
+      {{"[d]: /d", "| a |", "| - |"}, {{kTableHeaderRow, 1, 1}}},
       {{"[alone]: /a"}, {}},
       {{"> ```", "> code", "> ```"}, {{kQuote, 0, 2}}},
       {{"> ```", "> x", "lazy"}, {{kQuote, 0, 1}, {kParagraph, 2, 2}}},
@@ -62,11 +79,31 @@ const std::vector<Piece>& pieces() {
       {{"<!-- a", "b -->", "after"}, {{kHtml, 0, 1}, {kParagraph, 2, 2}}},
       {{"<script>", "", "x()", "</script>"}, {{kHtml, 0, 3}}},
       {{"plain *text*", "on two lines"}, {{kParagraph, 0, 1}}},
-      {{"***"}, {{kThematicBreak, 0, 0}}},
-      {{"```", "fenced", "", "```"}, {{kCode, 0, 3}}},
+      {{"***"}, {{kThematicBreak, 0, 0}}, true},
+      {{"```", "fenced", "", "```"}, {{kCode, 0, 3}}, true},
       {{"- a", "  - b", "    > c"}, {{kListItem, 0, 2}}},
   };
   return all;
+}
+
+// The piece's last line is a line of a paragraph at the top level: the
+// next line continues it unless it opens a block that interrupts one.
+bool endsInAParagraph(const Piece& piece) {
+  return !piece.blocks.empty() && piece.blocks.back().kind == kParagraph &&
+         piece.blocks.back().last + 1 == static_cast<int>(piece.lines.size());
+}
+
+// `line` opens a block that may interrupt a paragraph: an ATX heading, a
+// quote, a bullet item or an ordered one numbered 1, a fence, a thematic
+// break, an HTML block of the kinds that may, or a table header row whose
+// delimiter row follows (the table then takes it as its header).
+bool interruptsAParagraph(const std::string& line) {
+  for (const char* start :
+       {"#", ">", "- ", "1. ", "```", "***", "<div>", "<!--", "<script>",
+        "| h |"}) {
+    if (line.starts_with(start)) return true;
+  }
+  return false;
 }
 
 const Piece kUnclosedLast = {
@@ -93,13 +130,21 @@ Generated generate(std::mt19937& random) {
     }
   };
   const std::size_t count = 1 + random() % 6;
+  const Piece* before = nullptr;
   for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0 || random() % 2 == 0) {
+    const Piece& piece = pieces()[random() % pieces().size()];
+    const bool mayFollowDirectly =
+        before != nullptr &&
+        (before->closed || (endsInAParagraph(*before) &&
+                            interruptsAParagraph(piece.lines.front())));
+    if (!(mayFollowDirectly && random() % 2 == 0) &&
+        (before != nullptr || random() % 2 == 0)) {
       for (std::size_t b = 1 + random() % 2; b > 0; --b) {
         lines.emplace_back(random() % 3 == 0 ? "  " : "");
       }
     }
-    addPiece(pieces()[random() % pieces().size()]);
+    addPiece(piece);
+    before = &piece;
   }
   const bool unclosed = random() % 4 == 0;
   if (unclosed) {

@@ -175,7 +175,17 @@ INSTANTIATE_TEST_SUITE_P(
                    {"| [ref] |", 11, 11, kTableHeaderRow, 1, "[ref]: #\n"}}},
         LinesCase{"LabelsOverLineBreaksAreFound",
                   "> [two\n> words]\n\n[two words]: /x\n",
-                  {{"> [two\n> words]", 1, 2, kQuote, 0, "[two words]: #\n"}}}),
+                  {{"> [two\n> words]", 1, 2, kQuote, 0, "[two words]: #\n"}}},
+        // 999 bytes is the longest label a definition may have.
+        LinesCase{"LabelsOfTheLongestLengthOrWithAnEscapedBracket",
+                  "[" + std::string(999, 'x') + "] [a\\]b]\n\n[" +
+                      std::string(999, 'x') + "]: /l\n[a\\]b]: /e\n",
+                  {{"[" + std::string(999, 'x') + "] [a\\]b]", 1, 1,
+                    kParagraph, 0,
+                    "[" + std::string(999, 'x') + "]: #\n[a\\]b]: #\n"}}},
+        LinesCase{"UnclosedFenceEndingAListItemKeepsItsBlankLines",
+                  "- a\n  ```\n  x\n\n\n",
+                  {{"- a\n  ```\n  x\n\n\n", 1, 5, kListItem}}}),
     [](const ::testing::TestParamInfo<LinesCase>& info) {
       return std::string(info.param.name);
     });

@@ -297,6 +297,7 @@ TEST_F(BlockLayoutTest, StacksOfAttachedCharactersAreCappedWhenShaped) {
       {"marks above and below", "\u0301\u0316", 2},
       {"marks between zero width spaces", "\u0301\u200B", 2},
       {"marks between joiners", "\u200D\u0300", 2},
+      {"spacing marks", "\u0903", 1},
   };
   for (const Case& c : cases) {
     for (const std::size_t repeats :
@@ -354,6 +355,36 @@ TEST_F(BlockLayoutTest, LongTextIsShapedAndBrokenAPieceAtATime) {
     unlike += c.advance == composed[0].advance ? 0 : 1;
   }
   EXPECT_EQ(unlike, 0U);
+}
+
+// Where a long text is cut: after the piece's last space (so that even a
+// piece that starts with its only space moves on), else before a character
+// that starts a stack; text of exactly a piece is one piece.
+TEST_F(BlockLayoutTest, PiecesAreCutAfterASpaceAndAlwaysMoveOn) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t start;
+    std::size_t end;  // with pieces of 8 bytes
+  };
+  const std::vector<Case> cases{
+      {"shorter than a piece", "abc def", 0, 7},
+      {"exactly a piece", "abcd efg", 0, 8},
+      {"after the last space", "ab cd efghij", 0, 6},
+      {"after a space at the start", "ab cdefghijklm", 2, 3},
+      {"no space", "abcdefghijkl", 0, 8},
+      {"never between a letter and its mark", "abcdefg\u0301hij", 0, 6},
+      {"from the start given", "abcdefghij kl", 4, 11},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(shapingPieceEnd(c.text, c.start, 8), c.end) << c.name;
+  }
+  const LayoutOptions options;
+  std::vector<Cluster> clusters;
+  const std::size_t piecesBefore = shaper_.work().pieces;
+  shaper_.shape(repeat("ab ", TextShaper::kMaxPieceBytes / 3) + "a",
+                options.regularFont, 16.0, 1.0, true, clusters);
+  EXPECT_EQ(shaper_.work().pieces - piecesBefore, 1U);
 }
 
 // Each inline run is shaped in its own face: text in two styles measures as

@@ -197,6 +197,36 @@ TEST(CapacityCurveRun, WithoutGnuplotPrintsTheTableAndSaysSo) {
   EXPECT_FALSE(std::filesystem::exists(line.capacityCurveSvg));
 }
 
+// A run asked for text writes no file: gnuplot runs only when
+// --capacity-curve-svg names one (a stand-in gnuplot that leaves a mark
+// shows whether it ran).
+TEST(CapacityCurveRun, DrawsOnlyWhenAPictureIsAskedFor) {
+  const Session& s = session();
+  const testing::TemporaryDirectory directory;
+  const std::string mark = directory.path("gnuplot-ran");
+  const std::string gnuplot =
+      directory.write("bin/gnuplot", "#!/bin/sh\ntouch '" + mark + "'\n");
+  std::filesystem::permissions(gnuplot, std::filesystem::perms::owner_all);
+  for (const bool tsv : {true, false}) {
+    for (const bool named : {false, true}) {
+      SCOPED_TRACE(std::string(tsv ? "--tsv" : "tables") +
+                   (named ? ", picture named" : ""));
+      std::filesystem::remove(mark);
+      CommandLine line;
+      line.capacityCurve = true;
+      line.tsv = tsv;
+      if (named) line.capacityCurveSvg = directory.path("curve.svg");
+      std::ostringstream out;
+      std::ostringstream err;
+      EXPECT_EQ(runCapacityCurve(line, s.documents, s.frames, {}, out, err,
+                                 directory.path("bin").c_str()),
+                0);
+      EXPECT_EQ(std::filesystem::exists(mark), named);
+      EXPECT_EQ(err.str().empty(), !(named && tsv)) << err.str();
+    }
+  }
+}
+
 // The picture itself, where gnuplot is installed; its script quotes the
 // path as gnuplot reads it.
 TEST(CapacityCurveRun, GnuplotDrawsTheCurveAtTheNamedPath) {

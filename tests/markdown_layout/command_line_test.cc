@@ -17,12 +17,13 @@ TEST(CommandLine, TakesTheEdgesOfEachRange) {
   const CommandLine line =
       parse({"--threads", "1,256", "--passes", "256", "--max-file-size", "1G",
              "--max-inflated-size", "3k", "--max-table-columns", "65535", "a",
-             "--verify", "--", "--b"});
+             "--max-markup", "1048576", "--verify", "--", "--b"});
   EXPECT_EQ(line.threads, (std::vector<std::size_t>{1, 256}));
   EXPECT_EQ(line.passes, 256U);
   EXPECT_EQ(line.limits.maxFileBytes, std::uint64_t{1} << 30);
   EXPECT_EQ(line.limits.maxInflatedBytes, 3U * 1024);
   EXPECT_EQ(line.limits.maxTableColumns, 65535U);
+  EXPECT_EQ(line.limits.maxMarkup, 1048576U);
   EXPECT_TRUE(line.verify);
   EXPECT_EQ(line.paths, (std::vector<std::string>{"a", "--b"}));
 
@@ -31,6 +32,8 @@ TEST(CommandLine, TakesTheEdgesOfEachRange) {
   EXPECT_EQ(defaults.limits.maxFileBytes, std::uint64_t{16} << 20);
   EXPECT_EQ(defaults.limits.maxInflatedBytes, std::uint64_t{16} << 20);
   EXPECT_EQ(defaults.limits.maxTableColumns, 256U);
+  EXPECT_EQ(defaults.limits.maxMarkup, 65536U);
+  EXPECT_EQ(parse({"--max-markup", "8"}).limits.maxMarkup, 8U);
   EXPECT_EQ(parse({"--max-file-size", "12345"}).limits.maxFileBytes, 12345U);
   EXPECT_EQ(parse({"--max-file-size", "2M"}).limits.maxFileBytes, 2U << 20);
 }
@@ -65,7 +68,7 @@ TEST(CommandLine, TakesTheCacheSizeAndTheCapacityCurve) {
   const CommandLine curve = parse({"--capacity-curve"});
   EXPECT_TRUE(curve.capacityCurve);
   EXPECT_FALSE(curve.tsv);
-  EXPECT_EQ(curve.capacityCurveSvg, "capacity-curve.svg");
+  EXPECT_EQ(curve.capacityCurveSvg, "") << "no picture unless asked for";
   const CommandLine tsv =
       parse({"--tsv", "--capacity-curve-svg", "out/c.svg", "--capacity-curve"});
   EXPECT_TRUE(tsv.capacityCurve);
@@ -89,6 +92,11 @@ TEST(CommandLine, RefusesWhatIsOutOfRangeNamingTheArgument) {
       {"--max-inflated-size", "18446744073709551615k"},
       {"--max-table-columns", "65536"},
       {"--max-table-columns", "1k"},
+      {"--max-markup", "7"},
+      {"--max-markup", "1048577"},
+      {"--max-markup", "64k"},
+      // 17179869185 GiB is 2^64 + 1 GiB: it must not wrap around to 1G.
+      {"--bytes", "17179869185G"},
       {"--fast"},
       {"--entries", "0"},
       {"--entries", "16777217"},
@@ -100,8 +108,9 @@ TEST(CommandLine, RefusesWhatIsOutOfRangeNamingTheArgument) {
       {"--bytes", "8MB"},
       {"--bytes", "MiB"},
       {"--max-file-size", "2GiB"},
-      {"--capacity-curve-svg", ""},
-      {"--capacity-curve-svg", "a\nb.svg"},
+      // Refused for the path itself: --capacity-curve comes after it.
+      {"--capacity-curve-svg", "", "--capacity-curve"},
+      {"--capacity-curve-svg", "a\nb.svg", "--capacity-curve"},
       {"--tsv"},
       {"--capacity-curve-svg", "x.svg"},
       {"--capacity-curve", "--blocks"},

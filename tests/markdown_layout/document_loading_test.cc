@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "examples/markdown_layout/markdown_parsing.h"
 #include "tests/markdown_layout/temporary_directory.h"
 
 namespace morvane::vesk::markdown_layout {
@@ -407,6 +408,65 @@ TEST(LoadDocuments, RefusesATableWiderThanTheLimitAndLoadsTheOthers) {
 
   twoColumns.maxTableColumns = 3;
   EXPECT_EQ(loadDocument(wide, twoColumns).blocks.size(), 3U);
+}
+
+// Markup is what may cost the parsers a node each: line ends (CR LF once)
+// and twenty ASCII characters, nothing else.
+TEST(Markup, CountsLineEndsAndTheCharactersThatOpenNodes) {
+  EXPECT_EQ(markupCharacters("!\"&')*+-.:<>@[\\]_`|~"), 20U);
+  EXPECT_EQ(markupCharacters("#$%(,/;=?^{}09aZ \t\x7f\xc3\xa9"), 0U);
+  EXPECT_EQ(markupCharacters("a\r\nb\rc\nd\r"), 4U);
+  // The parse of a document reads a probe "[label]" and a blank line
+  // before it for each distinct text in brackets.
+  EXPECT_EQ(extractionMarkup("[a] [a] [b]\n"), 7U + 2 * 4U);
+  EXPECT_EQ(extractionMarkup("\xEF\xBB\xBFplain"), 0U);
+}
+
+// Past --max-markup a document is refused before it is parsed, and a block,
+// which each thread lays out, past an eighth of it; each with the count.
+TEST(LoadDocument, RefusesMarkupPastItsLimits) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string error;  // the reason's start and end; empty: loads
+  };
+  const std::string block(20, '[');  // at the limit of one block
+  std::string blocks;                // at the limit of a document
+  for (int i = 0; i < 7; ++i) blocks += block + "\n\n";
+  blocks += block.substr(16) + "\n\n";
+  const std::string ofADocument = "more than the limit of 160 (--max-markup)";
+  const std::string ofABlock =
+      "more than the limit of 20 for one block (an eighth of --max-markup)";
+  const std::vector<Case> cases{
+      {"at both limits", blocks, ""},
+      {"one more in the document", blocks + ".", "161 markup " + ofADocument},
+      {"one more in a block", block + "[\n",
+       "the block at line 1 holds 21 markup " + ofABlock},
+      {"a code block, one node whatever it holds",
+       "```\n" + block + block + "\n```\n", ""},
+      // Laid out under a header and a delimiter row of its own: its 4
+      // pipes, 3 for each of the 6 pipes those rows may have, 2 line ends.
+      {"a table row", "a|b\n-|-\n|a|b|c|\n",
+       "the block at line 3 holds 24 markup " + ofABlock},
+  };
+  const TemporaryDirectory dir;
+  DocumentLimits limits;
+  limits.maxMarkup = 160;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.write("doc.md", c.text);
+    try {
+      EXPECT_FALSE(loadDocument(path, limits).blocks.empty());
+      EXPECT_EQ(c.error, "") << "loaded";
+    } catch (const InputError& error) {
+      EXPECT_EQ(error.problem().path, path);
+      const std::string& reason = error.problem().reason;
+      const std::size_t count = c.error.find(" markup ");
+      ASSERT_NE(count, std::string::npos) << reason;
+      EXPECT_TRUE(reason.starts_with(c.error.substr(0, count + 8))) << reason;
+      EXPECT_TRUE(reason.ends_with(c.error.substr(count + 8))) << reason;
+    }
+  }
 }
 
 }  // namespace

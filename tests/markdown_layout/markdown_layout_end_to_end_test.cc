@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -224,23 +225,27 @@ TEST(MarkdownLayoutProgram, StopsInflatingAtTheLimit) {
   EXPECT_LT(run.peakResidentKiB, 160 * 1024);
 }
 
-// Where a run's standard output goes when it cannot be written.
+// Where a run's standard output goes.
 enum class LostOutput {
+  kNone,        // /dev/null: nothing is lost
   kFullDevice,  // /dev/full: every write fails with ENOSPC
   kClosed,      // descriptor 1 closed: EBADF
-  kNoReader,    // a pipe whose reader has gone, SIGPIPE ignored: EPIPE
+  kNoReader,    // a pipe whose reader has gone: EPIPE (the program ignores
+                // SIGPIPE; the test leaves it at its default)
 };
 
-struct LostOutputRun {
+struct ChildRun {
   int exitStatus = -1;  // -1 if a signal ended it
+  int signal = 0;       // the signal that ended it, or 0
   std::string standardError;
 };
 
-// Runs the program with its standard output lost as `lost` and its
-// standard error in a file of `dir`.
-LostOutputRun layoutIntoLostOutput(const TemporaryDirectory& dir,
-                                   LostOutput lost,
-                                   const std::vector<std::string>& arguments) {
+// Runs the program with its standard output lost as `lost`, its standard
+// error in a file of `dir` and at most `dataBytes` of data (RLIMIT_DATA:
+// its heap and other private writable memory).
+ChildRun layoutInChild(const TemporaryDirectory& dir, LostOutput lost,
+                       const std::vector<std::string>& arguments,
+                       rlim_t dataBytes = RLIM_INFINITY) {
   const std::string errorFile = dir.path("stderr.txt");
   std::vector<std::string> strings{VESK_MARKDOWN_LAYOUT_PATH};
   strings.insert(strings.end(), arguments.begin(), arguments.end());
@@ -258,7 +263,12 @@ LostOutputRun layoutIntoLostOutput(const TemporaryDirectory& dir,
     const int error = ::open(errorFile.c_str(),
                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ::dup2(error, STDERR_FILENO);
+    const rlimit data{dataBytes, dataBytes};
+    if (::setrlimit(RLIMIT_DATA, &data) != 0) ::_exit(126);
     switch (lost) {
+      case LostOutput::kNone:
+        ::dup2(::open("/dev/null", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+        break;
       case LostOutput::kFullDevice:
         ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
         break;
@@ -267,17 +277,18 @@ LostOutputRun layoutIntoLostOutput(const TemporaryDirectory& dir,
         break;
       case LostOutput::kNoReader:
         ::dup2(pipeEnds[1], STDOUT_FILENO);
-        ::signal(SIGPIPE, SIG_IGN);  // kept across exec
+        ::signal(SIGPIPE, SIG_DFL);  // as a shell leaves it
         break;
     }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
-  LostOutputRun run;
+  ChildRun run;
   int status = 0;
   EXPECT_EQ(::waitpid(pid, &status, 0), pid);
   if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   std::ifstream file(errorFile);
   std::stringstream text;
   text << file.rdbuf();
@@ -311,10 +322,88 @@ TEST(MarkdownLayoutProgram, ReportsEveryLostWriteToStandardOutput) {
        }) {
     SCOPED_TRACE(c.arguments->front() + " into output " +
                  std::to_string(static_cast<int>(c.lost)));
-    const LostOutputRun run = layoutIntoLostOutput(dir, c.lost, *c.arguments);
+    const ChildRun run = layoutInChild(dir, c.lost, *c.arguments);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.standardError,
               std::string("markdown_layout: write error: ") + c.reason + "\n");
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderASanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kUnderASanitizer =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool kUnderASanitizer = false;
+#endif
+
+// What the program may hold at once (README, "Markdown layout example"),
+// for --blocks (one thread) with the default --max-markup: about 10 MB +
+// 2 x the documents + 2 x the largest + (4 + 5) x the largest block + 1 KiB
+// for each markup character of the largest document and of the largest
+// block, at most 65,536 and 8,192.
+rlim_t memoryBound(std::size_t documentBytes) {
+  constexpr rlim_t kMiB = rlim_t{1} << 20;
+  return 10 * kMiB + (2 + 2 + 4 + 5) * rlim_t{documentBytes} +
+         rlim_t{1024} * (65536 + 8192);
+}
+
+// The inputs that took hundreds of megabytes of the parsers (or made
+// cmark-gfm abort when it ran out): refused before they are parsed, and
+// inputs at the limits laid out, each within the memory bound (the child's
+// data limit; not under a sanitizer, whose shadow memory it would count).
+TEST(MarkdownLayoutProgram, StaysWithinItsMemoryBoundOrRefusesFirst) {
+  const auto repeat = [](const std::string& text, std::size_t times) {
+    std::string repeated;
+    for (std::size_t i = 0; i < times; ++i) repeated += text;
+    return repeated;
+  };
+  // 8 blocks, each under 8,192 markup characters, 65,536 in all.
+  const auto blocks = [&](const std::string& block) {
+    return repeat(block + "\n\n", 8);
+  };
+  const std::string row = "|" + repeat("a|", 200) + "\n";
+  const std::string table = row + "|" + repeat("-|", 200) + "\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* refusal;  // null: laid out
+  };
+  const std::vector<Case> cases{
+      {"brackets", std::string(1000000, '[') + "\n",
+       "1000001 markup characters"},
+      {"nested lists", repeat("- ", 500000) + "x\n",
+       "500001 markup characters"},
+      {"wide table", table + repeat(row, 2450), "495504 markup characters"},
+      {"emphasis", repeat("*a_ ", 250000) + "\n", "500001 markup characters"},
+      {"brackets at the limits", blocks(std::string(8100, '[')), nullptr},
+      {"nested lists at the limits", blocks(repeat("- ", 8100) + "x"),
+       nullptr},
+      {"wide table at the limits", table + repeat(row, 320), nullptr},
+      {"emphasis at the limits", blocks(repeat("*a_ ", 4050)), nullptr},
+  };
+  constexpr bool kLimited = !kUnderASanitizer;
+  const TemporaryDirectory dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.write("input.md", c.text);
+    const ChildRun run =
+        layoutInChild(dir, LostOutput::kNone, {"--blocks", path},
+                      kLimited ? memoryBound(c.text.size()) : RLIM_INFINITY);
+    EXPECT_EQ(run.signal, 0);
+    if (c.refusal == nullptr) {
+      EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+      continue;
+    }
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(run.standardError.starts_with("markdown_layout: " + path +
+                                              ": " + c.refusal))
+        << run.standardError;
+    EXPECT_NE(run.standardError.find("more than the limit of 65536 "
+                                     "(--max-markup)"),
+              std::string::npos)
+        << run.standardError;
   }
 }
 

@@ -171,6 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "|:---|:---:|---:|\n"
                     "| ~~x~~ | https://y.example | z \\| w |\n"
                     "| - ~~list~~ | 1. ~~number~~ | # ~~hash~~ |\n"
+                    "| 2) ~~paren~~ | 3) ~x~ | 4)~~y~~ |\n"
                     "| 1 | 2 |\n"},
         DialectCase{"TableAfterAParagraphWithShortDelimiters",
                     "para ~~p~~\n| a ~~b~~ | c |\n|-|-|\n| d | ~~e~~ |\n"},
@@ -180,6 +181,28 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DialectCase>& info) {
       return std::string(info.param.name);
     });
+
+// Each kind of autolink is a link, as the parser promises, though the
+// layout draws links in the face around them.
+TEST(MarkdownParsing, ReadsEveryKindOfAutolinkAsALink) {
+  for (const std::string address :
+       {"mail@example.com", "www.example.com", "https://example.org/a"}) {
+    const ParsedMarkdown root =
+        parseMarkdown("write to " + address + " now\n", /*github=*/true);
+    cmark_node* paragraph = cmark_node_first_child(root.get());
+    ASSERT_NE(paragraph, nullptr);
+    std::string links;
+    for (cmark_node* child = cmark_node_first_child(paragraph);
+         child != nullptr; child = cmark_node_next(child)) {
+      if (cmark_node_get_type(child) != CMARK_NODE_LINK) continue;
+      for (cmark_node* text = cmark_node_first_child(child); text != nullptr;
+           text = cmark_node_next(text)) {
+        links += cmark_node_get_literal(text);
+      }
+    }
+    EXPECT_EQ(links, address);
+  }
+}
 
 TEST(MarkdownParsing, CommonMarkAloneReadsNoExtension) {
   const std::string dump = LayoutDump::of(

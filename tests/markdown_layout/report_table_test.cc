@@ -199,6 +199,23 @@ TEST_F(ReportTable, ServedFramesAddUpOnlyTheFramesTheCacheServed) {
                                       "533.33", "0.5x"}));
 }
 
+// The waits of every step add up, and are given out of the misses.
+TEST_F(ReportTable, SavedByWaitingAddsEachStepsWaitsOutOfItsMisses) {
+  for (RunReport& run : runs) {
+    run.result.steps[static_cast<int>(StepKind::kOpen)].cache.waits = 2;
+    run.result.steps[static_cast<int>(StepKind::kScrollDown)].cache.waits = 3;
+  }
+  std::ostringstream out;
+  printReport(out, runs, frames, MeasurementCacheLimits{}, false);
+  // 20 hits of 30 lookups at one thread, 21 at two.
+  EXPECT_NE(out.str().find("measurements saved by waiting, cache, 1 thread: "
+                           "5 (of 10 misses)\n"
+                           "measurements saved by waiting, cache, 2 threads: "
+                           "5 (of 9 misses)\n"),
+            std::string::npos)
+      << out.str();
+}
+
 TEST_F(ReportTable, ReportExplainsEvictionsOnlyWhenThereWere) {
   std::ostringstream withEvictions;
   printReport(withEvictions, runs, frames, {100, 1 << 20}, false);
