@@ -278,9 +278,10 @@ class MeasurementCache {
   // entries that hits logged to the front, in the order of the hits.
   class VESK_SCOPED_CAPABILITY Exclusive {
    public:
-    explicit Exclusive(const MeasurementCache& cache) noexcept
+    // Exported for the tests' inspector, which takes the lock this way.
+    VESK_EXPORT explicit Exclusive(const MeasurementCache& cache) noexcept
         VESK_ACQUIRE(cache.lock_);
-    ~Exclusive() VESK_RELEASE();
+    VESK_EXPORT ~Exclusive() VESK_RELEASE();
     Exclusive(const Exclusive&) = delete;
     Exclusive& operator=(const Exclusive&) = delete;
 
