@@ -54,6 +54,14 @@ BENCHMARK(getHit)
 BENCHMARK(getSetMix)
     ->Name("MeasurementCache/get_set_mix_threads")
     ->Apply(onOneToEightThreads);
+// The same lookups with nothing shared, timed in the same run, so that the
+// gain from n threads can be set beside what the machine gives.
+BENCHMARK(floorGetHit)
+    ->Name("Floor/get_hit_threads")
+    ->Apply(onOneToEightThreads);
+BENCHMARK(floorGetSetMix)
+    ->Name("Floor/get_set_mix_threads")
+    ->Apply(onOneToEightThreads);
 BENCHMARK(setInsertEvictingShared)
     ->Name("MeasurementCache/set_insert_threads")
     ->ArgName("markdown")

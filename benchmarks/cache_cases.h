@@ -29,6 +29,13 @@ void setLimitsHalving(benchmark::State& state);
 // now and then remeasures one. Nothing is allocated or evicted.
 void getSetMix(benchmark::State& state);
 
+// The floor of getHit and getSetMix: the same keys looked up, and every fifth
+// call updated, the same way, in a std::unordered_map (MeasurementCacheKeyHash)
+// of its own per thread, made before the timed loop: nothing shared, no lock,
+// no recency order. What a thread count gains here is what the machine gives.
+void floorGetHit(benchmark::State& state);
+void floorGetSetMix(benchmark::State& state);
+
 // get() of keys of the stored length that are not stored; their hashes differ
 // from every stored key's, so a miss compares no text.
 void getMiss(benchmark::State& state);
