@@ -8,6 +8,7 @@
 
 #include "benchmarks/benchmark_keys.h"
 #include "benchmarks/shared_lookups.h"
+#include "benchmarks/thread_counts.h"
 #include "cache/entry_charge.h"
 #include "cache/measurement_cache.h"
 #include "cache/measurement_cache_key_hash.h"
@@ -172,6 +173,19 @@ void floorGetHit(benchmark::State& state) {
 
 void floorGetSetMix(benchmark::State& state) {
   floorLookups<LookupMix::kOneSetInFive>(state);
+}
+
+bool registerThreadedLookups() {
+  benchmark::RegisterBenchmark("MeasurementCache/get_hit_threads", getHit)
+      ->Apply(onOneToEightThreads);
+  benchmark::RegisterBenchmark("MeasurementCache/get_set_mix_threads",
+                               getSetMix)
+      ->Apply(onOneToEightThreads);
+  benchmark::RegisterBenchmark("Floor/get_hit_threads", floorGetHit)
+      ->Apply(onOneToEightThreads);
+  benchmark::RegisterBenchmark("Floor/get_set_mix_threads", floorGetSetMix)
+      ->Apply(onOneToEightThreads);
+  return true;
 }
 
 void getMiss(benchmark::State& state) {

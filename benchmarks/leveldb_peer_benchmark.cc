@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -156,18 +155,7 @@ void levelDbLookups(benchmark::State& state) {
                     sharedFilledLevelDb(static_cast<std::size_t>(state.range(0))));
 }
 
-BENCHMARK(getHit)
-    ->Name("MeasurementCache/get_hit_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(getSetMix)
-    ->Name("MeasurementCache/get_set_mix_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(floorGetHit)
-    ->Name("Floor/get_hit_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(floorGetSetMix)
-    ->Name("Floor/get_set_mix_threads")
-    ->Apply(onOneToEightThreads);
+const bool kThreadedLookups = registerThreadedLookups();
 BENCHMARK(levelDbLookups<LookupMix::kHitsOnly>)
     ->Name("LevelDB/get_hit_threads")
     ->Apply(onOneToEightThreads);

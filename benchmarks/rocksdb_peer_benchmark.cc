@@ -54,18 +54,7 @@ void rocksDbLookups(benchmark::State& state) {
                                        static_cast<std::size_t>(state.range(0))));
 }
 
-BENCHMARK(getHit)
-    ->Name("MeasurementCache/get_hit_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(getSetMix)
-    ->Name("MeasurementCache/get_set_mix_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(floorGetHit)
-    ->Name("Floor/get_hit_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(floorGetSetMix)
-    ->Name("Floor/get_set_mix_threads")
-    ->Apply(onOneToEightThreads);
+const bool kThreadedLookups = registerThreadedLookups();
 BENCHMARK(rocksDbLookups<Kind::kLru, LookupMix::kHitsOnly>)
     ->Name("RocksDB.LRU/get_hit_threads")
     ->Apply(onOneToEightThreads);
