@@ -67,7 +67,7 @@ if [[ "${mode}" == threads ]]; then
     --benchmark_filter="${lookups}"
   uptime
   awk -f scripts/summarize-benchmarks.awk "${results}"/*.json |
-    sed -n '/^=== 64-B hits/,/^=== locks/p' | sed '$d'
+    sed -n '/^=== threads/,/^=== locks/p' | sed '$d'
   exit 0
 fi
 

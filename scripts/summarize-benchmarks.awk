@@ -85,10 +85,12 @@ function throughputCell(file, run,    key, r, lo, hi, x) {
 
 # One row of the threads table: `store` as run by `file`, its floor's 2 / 1
 # taken from the same file (the same run of the same program).
-function threadsRow(label, file, store, workload, bytes,    base, row, t) {
+function threadsRow(workloadLabel, label, file, store, workload, bytes,
+                    base, row, t) {
   base = store "/" workload "/markdown:" bytes "/real_time/threads:"
   if (throughputs[file SUBSEP base "1"] == "") return
-  row = sprintf("| %s | %s | %s", label, file, throughputCell(file, base "1"))
+  row = sprintf("| %s | %s | %s | %s", workloadLabel, label, file,
+                throughputCell(file, base "1"))
   for (t = 2; t <= 8; t *= 2) {
     row = row " | " pairedRatio(file, base t, base "1")
   }
@@ -180,15 +182,17 @@ END {
   split("MeasurementCache:" c ":MeasurementCache,Floor:" c ":floor (unshared maps)," \
         "LevelDB:" p ":LevelDB NewLRUCache,RocksDB.LRU:" r ":RocksDB NewLRUCache," \
         "RocksDB.HyperClock:" r ":RocksDB HyperClockCache", stores, ",")
+  print "\n=== threads: throughput at 1 thread (M items/s), then total " \
+        "throughput at n threads / 1 thread (medians; ranges over repetitions " \
+        "paired by index)"
+  print "| workload | store | program | 1 thread | 2 / 1 | 4 / 1 | 8 / 1 | " \
+        "floor 2 / 1, same run |"
+  print "|---|---|---|---|---|---|---|---|"
   for (w = 1; w in workloads; ++w) {
     split(workloads[w], part, ":")
-    printf "\n=== %s: throughput at 1 thread (M items/s), then n threads / 1 " \
-           "thread (medians; ranges over repetitions paired by index)\n", part[3]
-    print "| store | program | 1 thread | 2 / 1 | 4 / 1 | 8 / 1 | floor 2 / 1, same run |"
-    print "|---|---|---|---|---|---|---|"
     for (k = 1; k in stores; ++k) {
       split(stores[k], which, ":")
-      threadsRow(which[3], which[2], which[1], part[1], part[2])
+      threadsRow(part[3], which[3], which[2], which[1], part[1], part[2])
     }
   }
   l = "lock_benchmark"
