@@ -29,7 +29,8 @@ namespace morvane::vesk {
 //   keyed by a 16-byte digest of the key's bytes and its value keeps those
 //   bytes: a hit compares them in full, and a digest shared by two keys is a
 //   miss for the one not stored. It keeps the entry it has when a key is
-//   inserted again, so setBytes erases the digest first.
+//   inserted again, so setBytes erases the digest first; a lookup of that
+//   key racing with it may then miss.
 //
 // A key that is set again replaces the stored entry. getBytes and setBytes
 // may be called from any number of threads at once; get and set serialize
