@@ -74,6 +74,11 @@ FrameWorkers::~FrameWorkers() {
 }
 
 void FrameWorkers::runErased(std::size_t items, const void* work, Call call) {
+  if (workers_.empty()) {
+    // Nobody to hand items to: no claims, no counts, no atomic operation.
+    for (std::size_t item = 0; item < items; ++item) call(work, 0, item);
+    return;
+  }
   work_ = work;
   call_ = call;
   for (std::size_t first = 0; first < items; first += itemsPerRound_) {
@@ -124,9 +129,7 @@ void FrameWorkers::drain(std::size_t thread) {
     if (next >= items) return;
     const std::uint32_t left = items - next;
     const std::size_t share = 2 * threadCount_;
-    const auto take = threadCount_ == 1
-                          ? left
-                          : static_cast<std::uint32_t>((left + share - 1) / share);
+    const auto take = static_cast<std::uint32_t>((left + share - 1) / share);
     if (!claim_.compare_exchange_weak(word, claimWord(items, next + take),
                                       std::memory_order_acquire,
                                       std::memory_order_acquire)) {

@@ -24,7 +24,8 @@ namespace morvane::vesk::markdown_layout {
 // so a worker that sleeps or lost its core costs the frame nothing. Between
 // frames the workers spin briefly (a CPU pause, no system call), then sleep
 // on the frame counter (std::atomic::wait), so that frames that follow each
-// other closely pay no wake-up.
+// other closely pay no wake-up. With one thread, run() just calls the work
+// for each item in order.
 //
 // Each run() is handed its frame's work: what the work refers to is the
 // caller's, read-only for the frame unless the work itself arranges
