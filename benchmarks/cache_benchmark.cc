@@ -6,7 +6,6 @@
 
 #include "benchmarks/cache_cases.h"
 #include "benchmarks/document_workload.h"
-#include "benchmarks/thread_counts.h"
 #include "cache/measurement_cache.h"
 
 namespace morvane::vesk {
@@ -47,13 +46,10 @@ BENCHMARK(removeMatchingMarkdownScan)
     ->Name("MeasurementCache/remove_matching_markdown")
     ->Apply(forEachMarkdownLength);
 
-// Throughput on one shared cache (see onOneToEightThreads).
-BENCHMARK(getHit)
-    ->Name("MeasurementCache/get_hit_threads")
-    ->Apply(onOneToEightThreads);
-BENCHMARK(getSetMix)
-    ->Name("MeasurementCache/get_set_mix_threads")
-    ->Apply(onOneToEightThreads);
+// Throughput on one shared cache beside the same lookups with nothing shared,
+// timed in the same run, so that the gain from n threads can be set beside
+// what the machine gives.
+const bool kThreadedLookups = registerThreadedLookups();
 BENCHMARK(setInsertEvictingShared)
     ->Name("MeasurementCache/set_insert_threads")
     ->ArgName("markdown")

@@ -2,14 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "benchmarks/benchmark_keys.h"
+#include "benchmarks/shared_lookups.h"
+#include "benchmarks/thread_counts.h"
 #include "cache/entry_charge.h"
 #include "cache/measurement_cache.h"
+#include "cache/measurement_cache_key_hash.h"
 
 namespace morvane::vesk {
 namespace {
@@ -37,25 +39,57 @@ struct FilledCache {
 // One filled cache per markdown length for the cases that only read, built
 // on first use and shared by every thread and every run.
 FilledCache& sharedFilledCache(std::size_t markdownBytes) {
-  static std::mutex mutex;
-  static std::map<std::size_t, std::unique_ptr<FilledCache>> caches;
-  std::lock_guard lock(mutex);
-  std::unique_ptr<FilledCache>& filled = caches[markdownBytes];
-  if (!filled) filled = std::make_unique<FilledCache>(markdownBytes, 0);
-  return *filled;
+  return sharedFilled<FilledCache>(markdownBytes, [](std::size_t bytes) {
+    return std::make_unique<FilledCache>(bytes, 0);
+  });
 }
 
-// Where this thread starts in a run's `count` keys: threads start spread
-// evenly, so that they do not all ask for the same key at once.
-std::size_t firstKeyOfThread(const benchmark::State& state, std::size_t count) {
-  return count * static_cast<std::size_t>(state.thread_index()) /
-         static_cast<std::size_t>(state.threads());
+// What every thread of a floor case looks its keys up in: a map of its own,
+// made from the cache's keys before the timed loop.
+using UnsharedMap = std::unordered_map<MeasurementCacheKey, CachedSize,
+                                       MeasurementCacheKeyHash>;
+
+UnsharedMap unsharedCopy(const std::vector<MeasurementCacheKey>& keys) {
+  UnsharedMap map;
+  map.reserve(keys.size());
+  for (const MeasurementCacheKey& key : keys) map.emplace(key, CachedSize{1, 1});
+  return map;
 }
 
-// The entries the cache held; the same for every thread of a run.
-void countEntries(benchmark::State& state, std::size_t entries) {
-  state.counters["entries"] = benchmark::Counter(
-      static_cast<double>(entries), benchmark::Counter::kAvgThreads);
+template <LookupMix kMix>
+void cacheLookups(benchmark::State& state) {
+  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
+  const std::vector<MeasurementCacheKey>& keys = filled.stored;
+  CachedSize out;
+  cycleLookups<kMix>(
+      state, keys.size(),
+      [&](std::size_t i) {
+        const bool hit = filled.cache.get(keys[i], out);
+        benchmark::DoNotOptimize(out);
+        return hit;
+      },
+      [&](std::size_t i) { filled.cache.set(keys[i], {1.0, 1.0}); });
+}
+
+template <LookupMix kMix>
+void floorLookups(benchmark::State& state) {
+  const std::vector<MeasurementCacheKey>& keys =
+      sharedFilledCache(markdownBytesOf(state)).stored;
+  UnsharedMap map = unsharedCopy(keys);
+  CachedSize out;
+  cycleLookups<kMix>(
+      state, keys.size(),
+      [&](std::size_t i) {
+        const auto found = map.find(keys[i]);
+        if (found == map.end()) return false;
+        out = found->second;
+        benchmark::DoNotOptimize(out);
+        return true;
+      },
+      [&](std::size_t i) {
+        const auto found = map.find(keys[i]);
+        if (found != map.end()) found->second = {1.0, 1.0};
+      });
 }
 
 // Cycles `count` times through a full cache of new keys, `held` stored at a
@@ -85,20 +119,7 @@ void insertEvicting(benchmark::State& state, std::size_t paddingBytes) {
 }  // namespace
 
 void getHit(benchmark::State& state) {
-  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
-  const std::vector<MeasurementCacheKey>& keys = filled.stored;
-  std::size_t next = firstKeyOfThread(state, keys.size());
-  std::uint64_t misses = 0;
-  CachedSize out;
-  for (auto _ : state) {
-    const bool hit = filled.cache.get(keys[next], out);
-    misses += hit ? 0 : 1;
-    benchmark::DoNotOptimize(out);
-    if (++next == keys.size()) next = 0;
-  }
-  if (misses != 0) state.SkipWithError("a stored key missed");
-  state.SetItemsProcessed(state.iterations());
-  countEntries(state, keys.size());
+  cacheLookups<LookupMix::kHitsOnly>(state);
 }
 
 void getOrMeasureHit(benchmark::State& state) {
@@ -143,25 +164,28 @@ void setLimitsHalving(benchmark::State& state) {
 }
 
 void getSetMix(benchmark::State& state) {
-  FilledCache& filled = sharedFilledCache(markdownBytesOf(state));
-  const std::vector<MeasurementCacheKey>& keys = filled.stored;
-  std::size_t next = firstKeyOfThread(state, keys.size());
-  std::uint64_t misses = 0;
-  unsigned call = 0;
-  CachedSize out;
-  for (auto _ : state) {
-    if (++call == 5) {
-      call = 0;
-      filled.cache.set(keys[next], {1.0, 1.0});
-    } else {
-      misses += filled.cache.get(keys[next], out) ? 0 : 1;
-      benchmark::DoNotOptimize(out);
-    }
-    if (++next == keys.size()) next = 0;
-  }
-  if (misses != 0) state.SkipWithError("a stored key missed");
-  state.SetItemsProcessed(state.iterations());
-  countEntries(state, keys.size());
+  cacheLookups<LookupMix::kOneSetInFive>(state);
+}
+
+void floorGetHit(benchmark::State& state) {
+  floorLookups<LookupMix::kHitsOnly>(state);
+}
+
+void floorGetSetMix(benchmark::State& state) {
+  floorLookups<LookupMix::kOneSetInFive>(state);
+}
+
+bool registerThreadedLookups() {
+  benchmark::RegisterBenchmark("MeasurementCache/get_hit_threads", getHit)
+      ->Apply(onOneToEightThreads);
+  benchmark::RegisterBenchmark("MeasurementCache/get_set_mix_threads",
+                               getSetMix)
+      ->Apply(onOneToEightThreads);
+  benchmark::RegisterBenchmark("Floor/get_hit_threads", floorGetHit)
+      ->Apply(onOneToEightThreads);
+  benchmark::RegisterBenchmark("Floor/get_set_mix_threads", floorGetSetMix)
+      ->Apply(onOneToEightThreads);
+  return true;
 }
 
 void getMiss(benchmark::State& state) {

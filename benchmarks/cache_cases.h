@@ -29,6 +29,21 @@ void setLimitsHalving(benchmark::State& state);
 // now and then remeasures one. Nothing is allocated or evicted.
 void getSetMix(benchmark::State& state);
 
+// The floor of getHit and getSetMix: the same keys looked up, and every fifth
+// call updated, the same way, in a std::unordered_map (MeasurementCacheKeyHash)
+// of its own per thread, made before the timed loop: nothing shared, no lock,
+// no recency order. What a thread count gains here is what the machine gives.
+void floorGetHit(benchmark::State& state);
+void floorGetSetMix(benchmark::State& state);
+
+// Registers getHit, getSetMix and their floors as the threaded cases
+// MeasurementCache/get_hit_threads, MeasurementCache/get_set_mix_threads,
+// Floor/get_hit_threads and Floor/get_set_mix_threads (onOneToEightThreads),
+// so that every program comparing stores at several threads times the cache
+// and the floor in its own run. Returns true, for a namespace-scope
+// initialiser.
+bool registerThreadedLookups();
+
 // get() of keys of the stored length that are not stored; their hashes differ
 // from every stored key's, so a miss compares no text.
 void getMiss(benchmark::State& state);

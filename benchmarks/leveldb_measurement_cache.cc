@@ -7,7 +7,7 @@ namespace morvane::vesk {
 
 struct LevelDbMeasurementCache::Value {
   CachedSize size;
-  std::uint64_t* live;
+  std::atomic<std::uint64_t>* live;
 };
 
 LevelDbMeasurementCache::LevelDbMeasurementCache(std::size_t capacity)
@@ -17,7 +17,7 @@ LevelDbMeasurementCache::~LevelDbMeasurementCache() = default;
 
 void LevelDbMeasurementCache::deleteValue(const leveldb::Slice&, void* value) {
   const Value* stored = static_cast<Value*>(value);
-  --*stored->live;
+  stored->live->fetch_sub(1, std::memory_order_relaxed);
   delete stored;
 }
 
@@ -36,7 +36,7 @@ bool LevelDbMeasurementCache::get(const MeasurementCacheKey& key,
 void LevelDbMeasurementCache::setBytes(std::string_view keyBytes,
                                        std::uint64_t charge, CachedSize size) {
   auto* value = new Value{size, &liveValues_};
-  ++liveValues_;
+  liveValues_.fetch_add(1, std::memory_order_relaxed);
   cache_->Release(cache_->Insert(
       leveldb::Slice(keyBytes.data(), keyBytes.size()), value,
       static_cast<std::size_t>(charge), &deleteValue));

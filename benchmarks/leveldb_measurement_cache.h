@@ -1,6 +1,7 @@
 #ifndef VESK_BENCHMARKS_LEVELDB_MEASUREMENT_CACHE_H_
 #define VESK_BENCHMARKS_LEVELDB_MEASUREMENT_CACHE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,6 +23,8 @@ namespace morvane::vesk {
 // LevelDB bounds the total charge only, not the entry count, and splits its
 // capacity into 16 shards chosen by key hash, each evicting on its own once
 // its sixteenth is full. A key that is set again replaces the stored entry.
+// getBytes and setBytes may be called from any number of threads at once; get
+// and set serialize into one buffer, so only one thread may call them.
 class LevelDbMeasurementCache {
  public:
   explicit LevelDbMeasurementCache(std::size_t capacity);
@@ -45,14 +48,17 @@ class LevelDbMeasurementCache {
   // The sum of the charges of the stored entries, as LevelDB keeps it.
   [[nodiscard]] std::uint64_t totalCharge() const { return cache_->TotalCharge(); }
   // Values LevelDB has not freed yet: the entries it stores.
-  [[nodiscard]] std::uint64_t entryCount() const { return liveValues_; }
+  [[nodiscard]] std::uint64_t entryCount() const {
+    return liveValues_.load(std::memory_order_relaxed);
+  }
 
  private:
   struct Value;
   static void deleteValue(const leveldb::Slice& key, void* value);
 
   std::size_t capacity_;
-  std::uint64_t liveValues_ = 0;
+  // Relaxed: a count read only when no thread is setting.
+  std::atomic<std::uint64_t> liveValues_{0};
   std::unique_ptr<leveldb::Cache> cache_;
   std::string keyBytes_;  // reused for every serialization
 };

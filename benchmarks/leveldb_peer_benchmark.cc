@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +18,9 @@
 #include "benchmarks/document_workload.h"
 #include "benchmarks/key_bytes.h"
 #include "benchmarks/leveldb_measurement_cache.h"
+#include "benchmarks/peer_cases.h"
+#include "benchmarks/shared_lookups.h"
+#include "benchmarks/thread_counts.h"
 #include "cache/entry_charge.h"
 #include "cache/measurement_cache.h"
 
@@ -35,66 +37,41 @@ void forEachMarkdownLength(benchmark::internal::Benchmark* bench) {
   for (const int bytes : kMarkdownBytes) bench->Arg(bytes);
 }
 
-std::vector<std::string> serializeAll(
-    const std::vector<MeasurementCacheKey>& keys) {
-  std::vector<std::string> serialized(keys.size());
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    serializeKey(keys[i], serialized[i]);
-  }
-  return serialized;
-}
-
-// The keys MeasurementCache's get_hit stores for this length, in LevelDB.
-struct FilledLevelDb {
-  explicit FilledLevelDb(std::size_t markdownBytes)
-      : keys(benchmarkKeys(entriesHeld(entryCharge(benchmarkKey(
-                               markdownBytes, 0))),
-                           markdownBytes)),
-        serialized(serializeAll(keys)),
-        cache(kRoomForEverything) {
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      cache.setBytes(serialized[i], entryCharge(keys[i]), {1.0, 1.0});
-    }
-  }
-  std::vector<MeasurementCacheKey> keys;
-  std::vector<std::string> serialized;
-  LevelDbMeasurementCache cache;
-};
+using FilledLevelDb = FilledPeer<LevelDbMeasurementCache>;
 
 // One per markdown length, built on first use and kept, as getHit keeps its
-// filled MeasurementCache.
+// filled MeasurementCache; big enough that no shard evicts.
 FilledLevelDb& sharedFilledLevelDb(std::size_t markdownBytes) {
-  static std::map<std::size_t, std::unique_ptr<FilledLevelDb>> caches;
-  std::unique_ptr<FilledLevelDb>& filled = caches[markdownBytes];
-  if (!filled) filled = std::make_unique<FilledLevelDb>(markdownBytes);
-  return *filled;
+  return sharedFilled<FilledLevelDb>(markdownBytes, [](std::size_t bytes) {
+    return std::make_unique<FilledLevelDb>(bytes, [](std::uint64_t, std::size_t) {
+      return std::make_unique<LevelDbMeasurementCache>(kRoomForEverything);
+    });
+  });
 }
 
 // Looks up every key of `keys` in turn with `lookup`; a miss is an error,
 // since the cache was filled with them all.
 template <typename Key, typename Lookup>
-void cycleThroughHits(benchmark::State& state, const FilledLevelDb& filled,
+void cycleThroughHits(benchmark::State& state,
                       const std::vector<Key>& keys, Lookup lookup) {
-  std::size_t next = 0;
-  std::uint64_t misses = 0;
   CachedSize out;
-  for (auto _ : state) {
-    misses += lookup(keys[next], out) ? 0 : 1;
-    benchmark::DoNotOptimize(out);
-    if (++next == keys.size()) next = 0;
-  }
-  if (misses != 0) state.SkipWithError("a stored key missed");
-  state.SetItemsProcessed(state.iterations());
-  state.counters["entries"] = static_cast<double>(filled.cache.entryCount());
+  cycleLookups<LookupMix::kHitsOnly>(
+      state, keys.size(),
+      [&](std::size_t i) {
+        const bool hit = lookup(keys[i], out);
+        benchmark::DoNotOptimize(out);
+        return hit;
+      },
+      [](std::size_t) {});
 }
 
 // Lookup + Release of keys serialized beforehand: LevelDB's own cost.
 void levelDbGetHit(benchmark::State& state) {
   FilledLevelDb& filled =
       sharedFilledLevelDb(static_cast<std::size_t>(state.range(0)));
-  cycleThroughHits(state, filled, filled.serialized,
+  cycleThroughHits(state, filled.serialized,
                    [&](const std::string& bytes, CachedSize& out) {
-                     return filled.cache.getBytes(bytes, out);
+                     return filled.peer->getBytes(bytes, out);
                    });
 }
 
@@ -103,9 +80,9 @@ void levelDbGetHit(benchmark::State& state) {
 void levelDbSerializeGetHit(benchmark::State& state) {
   FilledLevelDb& filled =
       sharedFilledLevelDb(static_cast<std::size_t>(state.range(0)));
-  cycleThroughHits(state, filled, filled.keys,
+  cycleThroughHits(state, filled.keys,
                    [&](const MeasurementCacheKey& key, CachedSize& out) {
-                     return filled.cache.get(key, out);
+                     return filled.peer->get(key, out);
                    });
 }
 
@@ -169,6 +146,22 @@ BENCHMARK(levelDbGetHit)
 BENCHMARK(levelDbSerializeGetHit)
     ->Name("LevelDB/serialize_lookup_release_hit")
     ->Apply(forEachMarkdownLength);
+
+// Throughput on one shared store at 1 to 8 threads, beside the cache and the
+// unshared floor in the same run (see onOneToEightThreads).
+template <LookupMix kMix>
+void levelDbLookups(benchmark::State& state) {
+  peerLookups<kMix>(state,
+                    sharedFilledLevelDb(static_cast<std::size_t>(state.range(0))));
+}
+
+const bool kThreadedLookups = registerThreadedLookups();
+BENCHMARK(levelDbLookups<LookupMix::kHitsOnly>)
+    ->Name("LevelDB/get_hit_threads")
+    ->Apply(onOneToEightThreads);
+BENCHMARK(levelDbLookups<LookupMix::kOneSetInFive>)
+    ->Name("LevelDB/get_set_mix_threads")
+    ->Apply(onOneToEightThreads);
 
 BENCHMARK(setInsertEvictingByCount)
     ->Name("MeasurementCache/set_insert_evicting_by_count")

@@ -10,7 +10,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy
-          libgtest-dev libgmock-dev libbenchmark-dev libleveldb-dev valgrind
+          libgtest-dev libgmock-dev libbenchmark-dev libleveldb-dev librocksdb-dev
+          valgrind
           # examples/markdown_layout and its default documents
           pkg-config libcmark-gfm-dev libcmark-gfm-extensions-dev libmd4c-dev
           libharfbuzz-dev libfreetype-dev zlib1g-dev fonts-dejavu-core

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "examples/markdown_layout/block_extraction.h"
+#include "examples/markdown_layout/layout_key.h"
 #include "tests/markdown_layout/test_frames.h"
 
 namespace morvane::vesk::markdown_layout {
@@ -236,23 +237,39 @@ TEST(Replay, VerifyReportsTheEarliestMismatchInSessionOrder) {
 // the replay makes them disagree, and the replay fails instead of reporting
 // the other user's lookups as its own.
 TEST(Replay, FailsWhenTheCacheStatisticsDisagreeWithItsOwnCount) {
+  // Another thread uses the cache while the first frame runs, which no
+  // timing can prevent: it measures the frame's first block itself, and its
+  // measurement asks the cache for a key of its own once the replay has
+  // missed (so the frame has begun), then returns. The frame cannot end
+  // before, since its layouter of that block waits for that measurement.
   const std::vector<Document> documents = makeDocuments();
   const std::vector<Frame> frames = makeFrames(documents);
+  ASSERT_FALSE(frames.empty());
+  ASSERT_EQ(frames[0].document, 0U);
+  ASSERT_EQ(frames[0].firstBlock, 0U);
+  ASSERT_GE(frames[0].endBlock, 2U);
+  LayoutOptions options;
+  options.maxWidth = frames[0].width;
+  const MeasurementCacheKey firstBlock =
+      layoutKey(documents[0].blocks[0], options);
+  MeasurementCacheKey foreign = firstBlock;
+  foreign.markdown += " (no block of the session)";
+
   MeasurementCache cache;
-  std::atomic<bool> started{false};
-  std::atomic<bool> done{false};
+  std::atomic<bool> measuring{false};
   std::thread other([&] {
-    const MeasurementCacheKey key = layoutKey(documents[0].blocks[0], {});
-    CachedSize size;
-    while (!done.load()) {
-      (void)cache.get(key, size);
-      started.store(true);
-    }
+    (void)cache.getOrMeasure(firstBlock, [&] {
+      const std::uint64_t missesBefore = cache.stats().misses;
+      measuring.store(true);
+      while (cache.stats().misses == missesBefore) std::this_thread::yield();
+      CachedSize size;
+      (void)cache.get(foreign, size);
+      return CachedSize{1.0, 1.0};
+    });
   });
-  while (!started.load()) std::this_thread::yield();
+  while (!measuring.load()) std::this_thread::yield();
   EXPECT_THROW((void)replay(documents, frames, CacheMode::kCached, 2, cache),
                std::logic_error);
-  done.store(true);
   other.join();
 }
 
