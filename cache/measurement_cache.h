@@ -53,9 +53,9 @@ namespace morvane::vesk {
 // Every other operation holds the lock exclusively, and first moves the
 // logged entries to the front in stamp order, so the list is exact whenever
 // anything can observe it. A hit or an update runs as a writer instead when
-// a writer holds the lock, when its thread's log is full (once in 256 of a
-// thread's hits), when another thread shares its slot, or when it races an
-// update of the same entry. Each operation takes the lock once through a
+// a writer still holds the lock after it waited for it briefly, when its
+// thread's log is full (once in 1024 of a thread's hits), when another
+// thread shares its slot, or when it races an update of the same entry. Each operation takes the lock once through a
 // scope-bound guard and calls nothing outside the cache while holding it.
 //
 // One measurement per key: getOrMeasure() runs its measuring function outside
@@ -82,7 +82,7 @@ namespace morvane::vesk {
 // them. Besides the keys, the index keeps about one bucket pointer per
 // entry stored (it grows with the entries, as std::unordered_map does, and
 // keeps its buckets when entries go), and the lock its slots: 16 to 64
-// (twice the hardware threads) of 4.1 KiB each.
+// (twice the hardware threads) of 16 KiB each.
 //
 // Misses and refusals: a miss is reported only by get() returning false. A key
 // whose entryCharge exceeds the byte budget is never stored: set() returns
@@ -270,7 +270,7 @@ class MeasurementCache {
     std::uint64_t nanoseconds = 0;
   };
 
-  using Lock = PerThreadReadLock<EntryList::iterator, 256, 3>;
+  using Lock = PerThreadReadLock<EntryList::iterator, 1024, 3>;
   // What hits count in their own slots of the lock.
   enum SlotCount : std::size_t { kSlotHits, kSlotMisses, kSlotUpdates };
 
@@ -308,6 +308,13 @@ class MeasurementCache {
   // stored, or another update of it is under way.
   bool updateShared(const HashedKey& probe, CachedSize size) noexcept
       VESK_EXCLUDES(lock_);
+  // Runs `attempt` (findShared or updateShared); if a writer turned it
+  // away, waits for the writer to leave and runs it once more, rather than
+  // queue for the lock and sleep. Whether an attempt held the lock shared.
+  template <typename Attempt>
+  bool twiceShared(Attempt&& attempt) const noexcept {
+    return attempt() || (lock_.awaitWriter() && attempt());
+  }
   // The same under the exclusive lock: moves a hit to the front.
   bool findExclusive(const HashedKey& probe, CachedSize& out) noexcept
       VESK_REQUIRES(lock_);

@@ -120,15 +120,20 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
     } catch (const std::bad_alloc&) {
       return false;  // a thread that cannot be numbered only writes
     }
-    Slot& slot = slots_[number & mask_];
+    const std::size_t index = number & mask_;
+    Slot& slot = slots_[index];
     std::uint32_t free = kFree;
-    // Sequentially consistent with the load below and with the writer's
+    // Sequentially consistent with the loads below and with the writer's
     // acquisition and loads: see the handshake in the class comment.
     if (!slot.claim.compare_exchange_strong(free, kReading,
                                             std::memory_order_seq_cst,
                                             std::memory_order_relaxed)) {
       return false;
     }
+    // The first use of a slot beyond those in use widens what writers scan,
+    // before the handshake's load of the writer lock, so that a writer that
+    // this reader does not see scans the slot.
+    if (index >= inUse_.load(std::memory_order_seq_cst)) widenInUse(index + 1);
     if (writer_.isHeldInOrder() || slot.size == kLogCapacity) {
       slot.claim.store(kFree, std::memory_order_release);
       return false;
@@ -161,9 +166,22 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
     reader.slot->claim.store(kFree, std::memory_order_release);
   }
 
+  // Spins, reading only, while a writer holds the lock, for up to about
+  // 50 us, so that a reader turned away by a writer can try again rather
+  // than queue behind it and sleep. Returns whether the lock was free when
+  // it returned.
+  bool awaitWriter() const noexcept {
+    for (int spin = 0; spin < kAwaitSpins; ++spin) {
+      if (!writer_.isLocked()) return true;
+      SpinThenParkLock::relaxCpu();
+    }
+    return !writer_.isLocked();
+  }
+
   void lock() noexcept VESK_ACQUIRE() {
     writer_.lock();
-    for (std::size_t i = 0; i <= mask_; ++i) {
+    scanned_ = inUse_.load(std::memory_order_seq_cst);
+    for (std::size_t i = 0; i < scanned_; ++i) {
       const std::atomic<std::uint32_t>& claim = slots_[i].claim;
       for (int spin = 0; claim.load(std::memory_order_seq_cst) != kFree;
            ++spin) {
@@ -184,15 +202,26 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
   // stamp order, and empties the logs. `apply` must not throw.
   template <typename Apply>
   void replay(Apply&& apply) noexcept VESK_REQUIRES(this) {
+    replay(apply, [](const Record&) {});
+  }
+
+  // The same, calling prefetch(record) a few records ahead of apply(record),
+  // so that what applying touches can be on its way meanwhile.
+  template <typename Apply, typename Prefetch>
+  void replay(Apply&& apply, Prefetch&& prefetch) noexcept
+      VESK_REQUIRES(this) {
     std::size_t merging = 0;
-    for (std::size_t i = 0; i <= mask_; ++i) {
+    for (std::size_t i = 0; i < scanned_; ++i) {
       if (slots_[i].size != 0) merging_[merging++] = &slots_[i];
     }
     if (merging == 1) {
       // One reader since the last writer, the usual case: its log is in
       // order already.
       Slot& only = *merging_[0];
-      for (std::size_t i = 0; i < only.size; ++i) apply(only.log[i].record);
+      for (std::size_t i = 0; i < only.size; ++i) {
+        if (i + kAhead < only.size) prefetch(only.log[i + kAhead].record);
+        apply(only.log[i].record);
+      }
       only.size = 0;
       return;
     }
@@ -211,6 +240,9 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
         }
       }
       if (oldest == nullptr) break;
+      if (oldest->replayed + kAhead < oldest->size) {
+        prefetch(oldest->log[oldest->replayed + kAhead].record);
+      }
       apply(oldest->log[oldest->replayed++].record);
     }
     for (std::size_t i = 0; i < merging; ++i) merging_[i]->size = 0;
@@ -220,12 +252,12 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
   [[nodiscard]] std::uint64_t counted(std::size_t which) const noexcept
       VESK_REQUIRES(this) {
     std::uint64_t total = 0;
-    for (std::size_t i = 0; i <= mask_; ++i) total += slots_[i].counts[which];
+    for (std::size_t i = 0; i < scanned_; ++i) total += slots_[i].counts[which];
     return total;
   }
 
   void resetCounts() noexcept VESK_REQUIRES(this) {
-    for (std::size_t i = 0; i <= mask_; ++i) {
+    for (std::size_t i = 0; i < scanned_; ++i) {
       for (std::uint64_t& count : slots_[i].counts) count = 0;
     }
   }
@@ -250,6 +282,8 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
  private:
   static constexpr std::uint32_t kFree = 0;
   static constexpr std::uint32_t kReading = 1;
+  static constexpr int kAwaitSpins = 2048;
+  static constexpr std::size_t kAhead = 4;
 
   struct Stamped {
     std::uint64_t stamp;
@@ -269,8 +303,25 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
     Stamped log[kLogCapacity];
   };
 
-  SpinThenParkLock writer_;
-  const std::size_t mask_;
+  // Raises inUse_ to at least `count`; sequentially consistent, as the
+  // claim before it and the load of the writer lock after it.
+  void widenInUse(std::size_t count) noexcept {
+    std::size_t seen = inUse_.load(std::memory_order_relaxed);
+    while (seen < count &&
+           !inUse_.compare_exchange_weak(seen, count, std::memory_order_seq_cst,
+                                         std::memory_order_relaxed)) {
+    }
+  }
+
+  // Read by every reader, written by writers and by a reader's first use of
+  // a slot: a line of their own, apart from the slots.
+  alignas(64) SpinThenParkLock writer_;
+  // Slots below this number have been used; a writer scans only those. It
+  // only grows.
+  std::atomic<std::size_t> inUse_{0};
+  // The writer's copy of inUse_, read when it took the lock.
+  std::size_t scanned_ = 0;
+  alignas(64) const std::size_t mask_;
   const std::unique_ptr<Slot[]> slots_;
   // replay()'s list of the logs it merges; the writer's alone.
   const std::unique_ptr<Slot*[]> merging_;
