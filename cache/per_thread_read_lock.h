@@ -1,6 +1,7 @@
 #ifndef VESK_CACHE_PER_THREAD_READ_LOCK_H_
 #define VESK_CACHE_PER_THREAD_READ_LOCK_H_
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <new>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 #include "spin_then_park_lock.h"
 #include "thread_number.h"
@@ -91,15 +93,16 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
   // A power of two: twice the hardware threads, 16 at the least and 64 at
   // the most, so that a process's usual threads each get a slot of their own.
   static std::size_t defaultSlots() noexcept {
-    const std::size_t wanted = 2 * std::thread::hardware_concurrency();
+    const std::size_t wanted =
+        std::size_t{2} * std::thread::hardware_concurrency();
     return std::bit_ceil(wanted < 16 ? 16 : wanted > 64 ? 64 : wanted);
   }
 
   // `slots` is rounded up to a power of two. Throws std::bad_alloc.
   explicit PerThreadReadLock(std::size_t slots = defaultSlots())
       : mask_(std::bit_ceil(slots == 0 ? 1 : slots) - 1),
-        slots_(std::make_unique<Slot[]>(mask_ + 1)),
-        merging_(std::make_unique<Slot*[]>(mask_ + 1)) {}
+        slots_(mask_ + 1),
+        merging_(mask_ + 1) {}
   PerThreadReadLock(const PerThreadReadLock&) = delete;
   PerThreadReadLock& operator=(const PerThreadReadLock&) = delete;
   ~PerThreadReadLock() = default;
@@ -170,7 +173,7 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
   // 50 us, so that a reader turned away by a writer can try again rather
   // than queue behind it and sleep. Returns whether the lock was free when
   // it returned.
-  bool awaitWriter() const noexcept {
+  [[nodiscard]] bool awaitWriter() const noexcept {
     for (int spin = 0; spin < kAwaitSpins; ++spin) {
       if (!writer_.isLocked()) return true;
       SpinThenParkLock::relaxCpu();
@@ -299,8 +302,8 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
     // holding the lock: never both at once.
     std::uint32_t size = 0;
     std::uint32_t replayed = 0;  // the writer's, during replay()
-    std::uint64_t counts[kCounters] = {};
-    Stamped log[kLogCapacity];
+    std::array<std::uint64_t, kCounters> counts = {};
+    std::array<Stamped, kLogCapacity> log;
   };
 
   // Raises inUse_ to at least `count`; sequentially consistent, as the
@@ -322,9 +325,10 @@ class VESK_CAPABILITY("mutex") PerThreadReadLock {
   // The writer's copy of inUse_, read when it took the lock.
   std::size_t scanned_ = 0;
   alignas(64) const std::size_t mask_;
-  const std::unique_ptr<Slot[]> slots_;
+  // Constructed in place and never resized: a Slot does not move.
+  std::vector<Slot> slots_;
   // replay()'s list of the logs it merges; the writer's alone.
-  const std::unique_ptr<Slot*[]> merging_;
+  std::vector<Slot*> merging_;
 };
 
 }  // namespace morvane::vesk

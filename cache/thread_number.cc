@@ -34,7 +34,7 @@ class NumberRegistry {
 
 NumberRegistry& registry() {
   // Never destroyed: threads may exit after static destruction has begun.
-  static NumberRegistry* const instance = new NumberRegistry;
+  static auto* const instance = new NumberRegistry;
   return *instance;
 }
 

@@ -323,10 +323,8 @@ TEST_P(MeasurementCacheLinearizability, ConcurrentHistoriesMatchTheModel) {
     History history(static_cast<std::size_t>(threadCount));
     int callNumber = 0;
     for (std::vector<Call>& calls : history) {
-      calls.resize(static_cast<std::size_t>(
-          leastCalls +
-          static_cast<int>(random() %
-                           static_cast<unsigned>(mostCalls - leastCalls + 1))));
+      const auto spread = static_cast<unsigned>(mostCalls - leastCalls + 1);
+      calls.resize(static_cast<std::size_t>(leastCalls) + random() % spread);
       for (Call& call : calls) {
         const unsigned kind = random() % 24;
         call.operation = kind < 10   ? Operation::kGet
