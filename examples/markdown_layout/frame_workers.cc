@@ -5,23 +5,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include <vesk/spin_then_park_lock.h>
+
 namespace morvane::vesk::markdown_layout {
 namespace {
 
 // How long a thread spins before it sleeps on a value: longer than the
 // caller's bookkeeping between two frames, far shorter than a time slice.
 constexpr auto kSpinTime = std::chrono::microseconds(50);
-
-// Tells the core that this is a spin loop, without giving it up.
-void relaxCpu() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  __asm__ __volatile__("yield");
-#else
-  std::this_thread::yield();
-#endif
-}
 
 // Waits until `value` no longer holds `old`, and returns what it holds
 // (loaded with acquire, so what its writer did before is visible).
@@ -32,7 +23,7 @@ std::uint32_t awaitChange(const std::atomic<std::uint32_t>& value,
     const std::uint32_t now = value.load(std::memory_order_acquire);
     if (now != old) return now;
     if (std::chrono::steady_clock::now() >= spinUntil) break;
-    relaxCpu();
+    SpinThenParkLock::relaxCpu();
   }
   for (;;) {
     value.wait(old, std::memory_order_acquire);
