@@ -16,17 +16,28 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 
+# Each stage says how long it took, so that a slow one shows in the log.
+stage_start=${SECONDS}
+stage_done() {
+  echo "=== $1 took $((SECONDS - stage_start)) s"
+  stage_start=${SECONDS}
+}
+
 presets=(dev clang shared asan tsan fuzz)
 for preset in "${presets[@]}"; do
   echo "=== ${preset}"
   cmake --preset "${preset}" >/dev/null
   cmake --build --preset "${preset}" -j2
   ctest --preset "${preset}"
+  stage_done "${preset}"
   if [[ "${preset}" == clang ]]; then
     echo "=== clang-tidy"
     ./scripts/tidy.sh
+    stage_done clang-tidy
   fi
 done
 
 echo "=== memcheck"
 ./scripts/memcheck.sh build/dev
+stage_done memcheck
+echo "=== all stages took ${SECONDS} s"
