@@ -54,7 +54,8 @@ inline std::uint64_t orderedClockNow() noexcept {
 // thread's first use of any such lock, to number the thread. When a writer
 // holds or waits for the lock, another thread is in the same slot, the
 // slot's log is full or the thread cannot be numbered, tryLockShared() fails
-// and the caller takes the lock exclusively instead.
+// and the caller takes the lock exclusively instead, or first waits for the
+// writer with awaitWriter(), reading only, and tries again.
 //
 // Writers: lock() takes the writer lock (a SpinThenParkLock: spins, then
 // parks), which stops new readers, then waits for the readers already in to
@@ -77,9 +78,10 @@ inline std::uint64_t orderedClockNow() noexcept {
 // reader backs off, or the writer waits for it.
 //
 // Cost: a reader's hold is a compare-and-swap and a store on its own line
-// and a load of the writer lock's line, which only writers write. A writer
-// reads every slot's claim and merges the logs that hold records (one
-// comparison per log per record).
+// and loads of the writer lock's line, which only writers write (and a
+// thread's first use of a slot). A writer reads the claim of every slot
+// threads have used and merges the logs that hold records (one comparison
+// per log per record).
 //
 // Memory: slots x (128 + 16 x kLogCapacity) bytes, allocated at
 // construction.
