@@ -135,12 +135,13 @@ bool MeasurementCache::findShared(const HashedKey& probe, CachedSize& out,
   return done;
 }
 
-bool MeasurementCache::updateShared(const HashedKey& probe,
-                                    CachedSize size) noexcept {
+bool MeasurementCache::updateShared(const HashedKey& probe, CachedSize size,
+                                    bool& updated) noexcept {
   Lock::Reader reader;
   if (!lock_.tryLockShared(reader)) return false;
   const auto found = index_.find(probe);
-  bool done = false;
+  updated = false;
+  bool done = true;  // a key not stored is done with: it needs inserting
   if (found != index_.end()) {
     Slot& slot = *found->second;
     std::uint32_t version = slot.version.load(std::memory_order_relaxed);
@@ -159,6 +160,7 @@ bool MeasurementCache::updateShared(const HashedKey& probe,
       lock_.count(reader, kSlotUpdates);
       // Publishes the size to readers whose acquire load reads this.
       slot.version.store(version + 2, std::memory_order_release);
+      updated = true;
     }
   }
   lock_.unlockShared(reader);
@@ -196,7 +198,14 @@ void MeasurementCache::set(const MeasurementCacheKey& key, CachedSize size) {
     return;
   }
   const HashedKey probe{key, MeasurementCacheKeyHash{}(key)};
-  if (twiceShared([&] { return updateShared(probe, size); })) return;
+  // A key the shared lookup did not find is not looked up shared again:
+  // storeLocked() looks once more under the exclusive lock, since another
+  // thread may have stored it in between.
+  bool updated = false;
+  if (twiceShared([&] { return updateShared(probe, size, updated); }) &&
+      updated) {
+    return;
+  }
   const Exclusive lock(*this);
   storeLocked(probe, charge, size);
 }

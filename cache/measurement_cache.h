@@ -303,11 +303,12 @@ class MeasurementCache {
   bool findShared(const HashedKey& probe, CachedSize& out, bool& hit,
                   bool countMiss) const noexcept VESK_EXCLUDES(lock_);
   // set()'s update of a stored key holding the lock shared: writes the new
-  // size under the slot's version and logs the entry as a hit does. False,
-  // having done nothing, when the lock cannot be had so, the key is not
-  // stored, or another update of it is under way.
-  bool updateShared(const HashedKey& probe, CachedSize size) noexcept
-      VESK_EXCLUDES(lock_);
+  // size under the slot's version and logs the entry as a hit does. Returns
+  // false, having done nothing, when the lock cannot be had so or another
+  // update of the key is under way; otherwise `updated` tells whether the
+  // key was stored (and is now updated).
+  bool updateShared(const HashedKey& probe, CachedSize size,
+                    bool& updated) noexcept VESK_EXCLUDES(lock_);
   // Runs `attempt` (findShared or updateShared); if a writer turned it
   // away, waits for the writer to leave and runs it once more, rather than
   // queue for the lock and sleep. Whether an attempt held the lock shared.
